@@ -1,0 +1,26 @@
+// What one platform's serial back end (serial_posix.cpp, serial_win32.cpp)
+// gives the transport: the port handle and one primitive per system service.
+// Every primitive that fails leaves the name of the failed call and the
+// system's reason in platform_failure().
+#pragma once
+
+#include <cstdint>
+
+// Opens port COM`number` for reading and writing, without sharing.
+bool platform_open_port(int number);
+// Event mask and queue sizes; their outcome does not matter.
+void platform_prepare_port();
+// Applies the read and write time-outs of link_timeout_ms.
+bool platform_set_timeouts();
+// Applies 115200 baud, 8 data bits, no parity, one stop bit, no flow control.
+bool platform_apply_settings();
+// One read call (see the read contract in serial.h): stores the count of
+// bytes read in `feedback`; false only when the port failed.
+bool platform_read_call(unsigned char* destination, std::uint32_t count, std::uint32_t* feedback);
+// One write call; ends when all is written or link_timeout_ms after it began.
+bool platform_write_call(const unsigned char* source, std::uint32_t count, std::uint32_t* feedback);
+void platform_close_port();
+bool platform_port_open();
+// Milliseconds from an arbitrary origin, wrapping at 2^32.
+std::uint32_t platform_tick_ms();
+const char* platform_failure();

@@ -1,0 +1,105 @@
+// The serial back end on Windows: the Win32 communications services on \\.\COMn.
+#include "link/serial.h"
+#include "link/serial_platform.h"
+
+#include <cstdio>
+#include <cstring>
+#include <windows.h>
+
+namespace {
+
+HANDLE port_handle = nullptr;
+char port_name[12] = "\\\\.\\COM1";
+char failure[320];
+
+bool fail(const char* call) {
+    const DWORD code = GetLastError();
+    char reason[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, reason,
+                   sizeof reason, nullptr);
+    for (char* end = reason + std::strlen(reason); end > reason && (end[-1] == '\n' || end[-1] == '\r');)
+        *--end = '\0';
+    std::snprintf(failure, sizeof failure, "%s(%s): error %lu: %s", call, port_name,
+                  static_cast<unsigned long>(code), reason);
+    return false;
+}
+
+}  // namespace
+
+bool platform_open_port(int number) {
+    std::snprintf(port_name + 7, sizeof port_name - 7, "%d", number);
+    const HANDLE handle = CreateFileA(port_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                      nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return fail("CreateFileA");
+    port_handle = handle;
+    return true;
+}
+
+void platform_prepare_port() {
+    SetCommMask(port_handle, EV_RXCHAR);
+    SetupComm(port_handle, 1500, 1500);
+}
+
+bool platform_set_timeouts() {
+    COMMTIMEOUTS CommTimeOuts;
+    CommTimeOuts.ReadIntervalTimeout = MAXDWORD;
+    CommTimeOuts.ReadTotalTimeoutMultiplier = 0;
+    CommTimeOuts.ReadTotalTimeoutConstant = link_timeout_ms;
+    CommTimeOuts.WriteTotalTimeoutMultiplier = 0;
+    CommTimeOuts.WriteTotalTimeoutConstant = link_timeout_ms;
+    if (!SetCommTimeouts(port_handle, &CommTimeOuts)) return fail("SetCommTimeouts");
+    return true;
+}
+
+bool platform_apply_settings() {
+    DCB ComDCM;
+    std::memset(&ComDCM, 0, sizeof ComDCM);
+    ComDCM.DCBlength = 28;
+    GetCommState(port_handle, &ComDCM);
+    ComDCM.BaudRate = 115200;
+    ComDCM.ByteSize = 8;
+    ComDCM.Parity = NOPARITY;
+    ComDCM.StopBits = ONESTOPBIT;
+    ComDCM.fBinary = 1;
+    ComDCM.fParity = 0;
+    ComDCM.fOutxCtsFlow = 0;
+    ComDCM.fOutxDsrFlow = 0;
+    ComDCM.fDtrControl = DTR_CONTROL_DISABLE;
+    ComDCM.fRtsControl = RTS_CONTROL_DISABLE;
+    ComDCM.fOutX = 0;
+    ComDCM.fInX = 0;
+    ComDCM.fErrorChar = 0;
+    ComDCM.fNull = 0;
+    ComDCM.fAbortOnError = 1;
+    ComDCM.XonChar = 0x00;
+    ComDCM.XoffChar = static_cast<char>(0xFF);
+    ComDCM.XonLim = 128;
+    ComDCM.XoffLim = 128;
+    if (!SetCommState(port_handle, &ComDCM)) return fail("SetCommState");
+    return true;
+}
+
+bool platform_read_call(unsigned char* destination, std::uint32_t count, std::uint32_t* feedback) {
+    DWORD moved = 0;
+    const BOOL done = ReadFile(port_handle, destination, count, &moved, nullptr);
+    *feedback = moved;
+    return done ? true : fail("ReadFile");
+}
+
+bool platform_write_call(const unsigned char* source, std::uint32_t count, std::uint32_t* feedback) {
+    DWORD moved = 0;
+    const BOOL done = WriteFile(port_handle, source, count, &moved, nullptr);
+    *feedback = moved;
+    return done ? true : fail("WriteFile");
+}
+
+void platform_close_port() {
+    CloseHandle(port_handle);
+    port_handle = nullptr;
+}
+
+bool platform_port_open() { return port_handle != nullptr; }
+
+std::uint32_t platform_tick_ms() { return GetTickCount(); }
+
+const char* platform_failure() { return failure; }

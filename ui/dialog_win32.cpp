@@ -1,0 +1,17 @@
+#include "ui/dialog.h"
+
+#include <cstdio>
+#include <cstring>
+#include <windows.h>
+
+int show_message_box(const char* caption, const char* text, unsigned style) {
+    std::fflush(stdout);
+    return MessageBoxA(nullptr, text, caption, style);
+}
+
+void oem_print(const char* text) {
+    char* converted = new char[std::strlen(text) + 1];
+    CharToOemA(text, converted);
+    std::fputs(converted, stdout);
+    delete[] converted;
+}

@@ -1,0 +1,34 @@
+#include "ui/messages.h"
+
+namespace {
+
+void show_error(const char* caption, const char* text) {
+    show_message_box(caption, text, box_ok | box_icon_error);
+}
+
+void show_information(const char* text) {
+    show_message_box("ZELMIRAN", text, box_ok | box_icon_information);
+}
+
+}  // namespace
+
+void box_error_1() { show_error("Error 1", "          Отсутствует файл 'f_write.txt'          "); }
+void box_error_2() { show_error("Error 2", "   Информация в файле 'f_write.txt' некорректна   "); }
+void box_error_3() { show_error("Error 3", "         Ошибка открытия файла программы          "); }
+void box_error_4() { show_error("Error 4", "Устройство не подключено или драйвер не установлен"); }
+void box_error_5() { show_error("Error 5", "  ***    ПРОГРАММА РАБОТАТЬ НЕ БУДЕТ !     ***    "); }
+void box_error_7() { show_error("Error 7", "  * Ошибка выполнения команды *    "); }
+void box_error_11() { show_error("Error 11", "  Ошибка ! Программирование не выполнено ! "); }
+
+void box_mode_cancelled() { show_information("  ---  Режим программирования отменен  ---   "); }
+void box_write_done() { show_information("   Запись новой программы в прибор выполнена  "); }
+
+int ask_start_programming() {
+    return show_message_box(" Attention ", " Запустить программирование ? ",
+                            box_yes_no_cancel | box_icon_warning);
+}
+
+int ask_cancel_mode() {
+    return show_message_box(" Attention ", " Отменить режим программирования в приборе ? ",
+                            box_yes_no | box_icon_warning);
+}

@@ -1,0 +1,20 @@
+// The operator messages: the console text writer and the catalogue of
+// message boxes that every layer of the updater shows.
+#pragma once
+
+#include "ui/dialog.h"
+
+void box_error_1();  // the job file is missing
+void box_error_2();  // the job file's content is wrong
+void box_error_3();  // the firmware file cannot be opened
+void box_error_4();  // no device, or a read with no port open
+void box_error_5();  // the controller cannot be read or is the wrong one
+void box_error_7();  // cancelling programming mode failed
+void box_error_11(); // the programming run failed
+void box_mode_cancelled();
+void box_write_done();
+
+// The two questions; each returns answer_yes, answer_no or (first only)
+// answer_cancel.
+int ask_start_programming();
+int ask_cancel_mode();
