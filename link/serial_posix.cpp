@@ -49,9 +49,13 @@ bool wait_for(short events, steady::time_point deadline, bool* timed_out) {
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return fail("poll");
         if (ready == 0) continue;
-        if (entry.revents & events) return true;
-        errno = EIO;
-        return fail("poll");
+        // Only asked for after the port had nothing to give: a hang-up now
+        // means the device is gone.
+        if (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            errno = EIO;
+            return fail("poll");
+        }
+        return true;
     }
 }
 
@@ -122,12 +126,9 @@ bool platform_read_call(unsigned char* destination, std::uint32_t count, std::ui
             *feedback += static_cast<std::uint32_t>(got);
             continue;
         }
-        if (got == 0) {
-            errno = EIO;  // the device hung up
-            return fail("read");
-        }
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN) return fail("read");
+        // With no time-out in termios, a terminal answers "nothing yet" with 0.
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno != EAGAIN) return fail("read");
         bool timed_out = false;
         if (!wait_for(POLLIN, deadline, &timed_out)) return false;
         if (timed_out) break;

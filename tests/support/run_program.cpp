@@ -1,0 +1,102 @@
+#include "support/run_program.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uid_t nobody = 65534;
+
+[[noreturn]] void exec_child(const std::string& path, const ProgramOptions& options, int in, int out, int err) {
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    if (chdir(options.folder.c_str()) != 0) _exit(126);
+    if (options.unprivileged && geteuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(126);
+    std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LC_ALL=C"};
+    environment.insert(environment.end(), options.environment.begin(), options.environment.end());
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    execve(path.c_str(), argv, envp.data());
+    _exit(127);
+}
+
+}  // namespace
+
+ProgramRun run_program(const std::string& path, const ProgramOptions& options) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        throw std::runtime_error("pipe failed");
+    const pid_t child = fork();
+    if (child == 0) exec_child(path, options, in[0], out[1], err[1]);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+
+    std::signal(SIGPIPE, SIG_IGN);
+    std::size_t written = 0;
+    if (options.input.empty()) close(in[1]), in[1] = -1;
+    if (in[1] >= 0) fcntl(in[1], F_SETFL, O_NONBLOCK);
+
+    ProgramRun run;
+    const auto deadline = std::chrono::steady_clock::now() + options.limit;
+    bool out_open = true, err_open = true;
+    while (out_open || err_open) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            run.timed_out = true;
+            kill(child, SIGKILL);
+            break;
+        }
+        pollfd entries[3] = {{out_open ? out[0] : -1, POLLIN, 0},
+                             {err_open ? err[0] : -1, POLLIN, 0},
+                             {in[1], POLLOUT, 0}};
+        if (poll(entries, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+        char buffer[4096];
+        for (int i = 0; i < 2; ++i) {
+            if (!(entries[i].revents & (POLLIN | POLLHUP))) continue;
+            const ssize_t n = read(entries[i].fd, buffer, sizeof buffer);
+            if (n > 0) (i == 0 ? run.out : run.err).append(buffer, static_cast<std::size_t>(n));
+            else (i == 0 ? out_open : err_open) = false;
+        }
+        if (in[1] >= 0 && (entries[2].revents & (POLLOUT | POLLERR))) {
+            const ssize_t n = write(in[1], options.input.data() + written, options.input.size() - written);
+            if (n > 0) written += static_cast<std::size_t>(n);
+            if (n < 0 || written == options.input.size()) close(in[1]), in[1] = -1;
+        }
+    }
+    if (in[1] >= 0) close(in[1]);
+    close(out[0]);
+    close(err[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
+    return run;
+}
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zelmiran-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    std::filesystem::permissions(path_, std::filesystem::perms(0755));
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void TempFolder::write_file(const std::string& name, const std::string& content) const {
+    std::ofstream file(path_ / name, std::ios::binary);
+    file << content;
+}
