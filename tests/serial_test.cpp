@@ -1,13 +1,6 @@
 // The serial transport against pseudo-terminal peers: the real POSIX back end,
 // no stand-in for the port.
-#include "link/serial.h"
-#include "support/pty_peer.h"
-#include "support/run_program.h"
-#include "support/stdout_capture.h"
-
-#include <cstdlib>
-#include <gtest/gtest.h>
-#include <memory>
+#include "support/open_port.h"
 
 using namespace std::chrono_literals;
 using steady = std::chrono::steady_clock;
@@ -16,16 +9,6 @@ namespace {
 
 const Bytes greeting = {0x80, 0x80, '#'};
 const Bytes monitor_answer = {0x0A, 0x0D};
-
-class PortFolder : public testing::Test {
-protected:
-    void SetUp() override { setenv("ZELMIRAN_COM_DIR", folder.path().c_str(), 1); }
-    void TearDown() override {
-        close_port();
-        unsetenv("ZELMIRAN_COM_DIR");
-    }
-    TempFolder folder;
-};
 
 using PortSearch = PortFolder;
 
@@ -90,20 +73,6 @@ TEST_F(PortSearch, AnswerLeftOverFromAnEarlierUserIsNotTakenForTheMonitor) {
     StdoutCapture console;
     EXPECT_EQ(find_device_port(), 5);
 }
-
-// A port found and kept open by the search, with its peer.
-class OpenPort : public PortFolder {
-protected:
-    void SetUp() override {
-        PortFolder::SetUp();
-        device = std::make_unique<PtyPeer>(folder.path(), 1);
-        device->answer_greeting(monitor_answer);
-        StdoutCapture console;
-        ASSERT_EQ(find_device_port(), 0);
-        ASSERT_EQ(device->greeting_received(), greeting);
-    }
-    std::unique_ptr<PtyPeer> device;
-};
 
 using ReadPolicy = OpenPort;
 

@@ -1,0 +1,184 @@
+// The monitor command codec and the direct flash-controller work, against a
+// scripted monitor at the far end of a pseudo-terminal. Replies are queued
+// before each command: the codec reads exact lengths, so they stay in step.
+#include "flash/flash_controller.h"
+#include "link/monitor.h"
+#include "support/open_port.h"
+
+#include <cstring>
+
+namespace {
+
+const std::string write_reply = "\n\r>";
+
+std::string word_reply(const std::string& digits) { return "\n\r0x" + digits + "\n\r>"; }
+
+using Codec = OpenPort;
+
+TEST_F(Codec, WriteFramesCarryFullWidthCapitalFields) {
+    device->send(bytes_of(write_reply + write_reply + write_reply));
+    EXPECT_EQ(monitor_write_word(0xFFFFFF60, 0x00340200), 0);
+    EXPECT_EQ(monitor_write_half(0x00200010, 0x1234ABCD), 0);
+    EXPECT_EQ(monitor_write_byte(0x00200011, 0x1FE), 0);
+    EXPECT_EQ(device->drain(), bytes_of("WFFFFFF60,00340200#" "H00200010,ABCD#" "O00200011,FE#"));
+}
+
+TEST_F(Codec, ReadFramesAndTheirReplyLengths) {
+    device->send(bytes_of(word_reply("272A0A40") + "\n\r0xBEEF\n\r>" + "\n\r0x5A\n\r>"));
+    EXPECT_EQ(monitor_read_word(0xFFFFF240), 0);
+    EXPECT_EQ(parse_reply_value(4), 0x272A0A40u);
+    EXPECT_EQ(monitor_read_half(0x00200000), 0);
+    EXPECT_EQ(parse_reply_value(2), 0xBEEFu);
+    EXPECT_EQ(monitor_read_byte(0x00200000), 0);
+    EXPECT_EQ(parse_reply_value(1), 0x5Au);
+    EXPECT_EQ(device->drain(), bytes_of("wFFFFF240,4#" "h00200000,2#" "o00200000,1#"));
+}
+
+TEST_F(Codec, LowerCaseOrStrayReplyDigitsCountZero) {
+    device->send(bytes_of(word_reply("272a0a40") + word_reply("12 4-6G8")));
+    ASSERT_EQ(monitor_read_word(0xFFFFF240), 0);
+    EXPECT_EQ(parse_reply_value(4), 0x27200040u);
+    ASSERT_EQ(monitor_read_word(0xFFFFF240), 0);
+    EXPECT_EQ(parse_reply_value(4), 0x12040608u);
+}
+
+TEST_F(Codec, GoSendsTenCharactersAndReadsNothing) {
+    device->send(bytes_of("\n\r"));
+    EXPECT_EQ(monitor_go(0x00202000), 0);
+    EXPECT_EQ(device->drain(), bytes_of("G00202000#"));
+    char after_go[2];
+    EXPECT_EQ(port_read(after_go, 2), 0);
+}
+
+TEST_F(Codec, PageSendIsFrameThenDataThenPrompt) {
+    for (std::uint32_t i = 0; i < page_size; ++i) page_buffer[i] = static_cast<unsigned char>(i * 7);
+    device->send(bytes_of(write_reply));
+    EXPECT_EQ(monitor_send_page(0x00202AF4), 0);
+    Bytes expected = bytes_of("S00202AF4,00000400#");
+    expected.insert(expected.end(), page_buffer, page_buffer + page_size);
+    EXPECT_EQ(device->drain(), expected);
+}
+
+TEST_F(Codec, PageReadFillsThePageBufferAndWantsTheClosingPrompt) {
+    Bytes reply = bytes_of("\n\r");
+    for (std::uint32_t i = 0; i < page_size; ++i) reply.push_back(static_cast<std::uint8_t>(255 - i));
+    reply.push_back('>');
+    device->send(reply);
+    std::memset(page_buffer, 0, page_size);
+    EXPECT_EQ(monitor_read_page(0x00100400), 0);
+    EXPECT_EQ(device->drain(), bytes_of("R00100400,00000400#"));
+    EXPECT_EQ(Bytes(page_buffer, page_buffer + page_size), Bytes(reply.begin() + 2, reply.end() - 1));
+
+    reply.back() = '?';
+    device->send(reply);
+    EXPECT_EQ(monitor_read_page(0x00100400), 3);
+    EXPECT_FALSE(port_is_closed());
+}
+
+TEST_F(Codec, WrongPromptIs3AndTheLinkGoesOn) {
+    device->send(bytes_of("\n\r?" + write_reply));
+    EXPECT_EQ(monitor_write_word(0x00200000, 1), 3);
+    EXPECT_FALSE(port_is_closed());
+    EXPECT_EQ(monitor_write_word(0x00200004, 2), 0);
+    EXPECT_EQ(device->drain(), bytes_of("W00200000,00000001#" "W00200004,00000002#"));
+}
+
+TEST_F(Codec, AFailureClosesThePortAndEveryLaterCommandFails) {
+    device->send(bytes_of("\n\r"));  // one byte short
+    EXPECT_EQ(monitor_write_word(0x00200000, 1), 2);
+    EXPECT_TRUE(port_is_closed());
+    device->drain();
+    StdoutCapture console;
+    EXPECT_EQ(monitor_write_word(0x00200000, 1), 1);
+    EXPECT_EQ(monitor_read_word(0xFFFFF240), 1);
+    EXPECT_EQ(monitor_send_page(0x00202AF4), 1);
+    EXPECT_EQ(monitor_read_page(0x00100000), 1);
+    EXPECT_EQ(monitor_go(0x00202000), 1);
+    EXPECT_EQ(console.text(), "");
+    EXPECT_TRUE(device->drain().empty());
+}
+
+using DirectAccess = OpenPort;
+
+const std::string cancel_frames_head = "WFFFFFF54,00000000#" "WFFFFFF60,00490100#";
+const std::string status_read = "wFFFFFF68,4#";
+const std::string set_boot_bit = "WFFFFFF64,5A00020B#";
+
+std::string repeated(const std::string& text, int times) {
+    std::string all;
+    while (times-- > 0) all += text;
+    return all;
+}
+
+TEST_F(DirectAccess, FlashModesGoToBothControllers) {
+    device->send(bytes_of(write_reply + write_reply));
+    EXPECT_EQ(set_flash_modes(), 0);
+    EXPECT_EQ(device->drain(), bytes_of("WFFFFFF60,00340200#" "WFFFFFF70,00340200#"));
+
+    device->send(bytes_of("\n\r!"));
+    EXPECT_EQ(set_flash_modes(), 1);
+    EXPECT_EQ(device->drain(), bytes_of("WFFFFFF60,00340200#"));
+}
+
+TEST_F(DirectAccess, ReadyAtOnceTakesExactlyFiveCommands) {
+    device->send(bytes_of(write_reply + write_reply + word_reply("00000001") + write_reply +
+                          word_reply("00000401")));
+    StdoutCapture console;
+    EXPECT_EQ(cancel_programming_mode(), 0);
+    EXPECT_EQ(device->drain(), bytes_of(cancel_frames_head + status_read + set_boot_bit + status_read));
+    EXPECT_EQ(console.text(),
+              "\n    *******************************************\n"
+              "    * Возврат к прежней программе произведен! *\n"
+              "    * Выключите прибор, отключите USB кабель. *\n"
+              "    *******************************************\n");
+}
+
+TEST_F(DirectAccess, ReadyAtTheTenthPollStillSucceeds) {
+    device->send(bytes_of(write_reply + write_reply + repeated(word_reply("00000000"), 9) +
+                          word_reply("00000001") + write_reply + repeated(word_reply("FFFFFFFE"), 9) +
+                          word_reply("00000001")));
+    StdoutCapture console;
+    EXPECT_EQ(cancel_programming_mode(), 0);
+    EXPECT_EQ(device->drain(), bytes_of(cancel_frames_head + repeated(status_read, 10) + set_boot_bit +
+                                        repeated(status_read, 10)));
+}
+
+TEST_F(DirectAccess, NeverReadyBeforeTheCommandIs5) {
+    device->send(bytes_of(write_reply + write_reply + repeated(word_reply("00000000"), 10)));
+    StdoutCapture console;
+    EXPECT_EQ(cancel_programming_mode(), 5);
+    EXPECT_EQ(device->drain(), bytes_of(cancel_frames_head + repeated(status_read, 10)));
+    EXPECT_EQ(console.text(), "");
+}
+
+TEST_F(DirectAccess, NeverReadyAfterTheCommandIs6) {
+    device->send(bytes_of(write_reply + write_reply + word_reply("00000001") + write_reply +
+                          repeated(word_reply("0000000E"), 10)));
+    StdoutCapture console;
+    EXPECT_EQ(cancel_programming_mode(), 6);
+    EXPECT_EQ(device->drain(),
+              bytes_of(cancel_frames_head + status_read + set_boot_bit + repeated(status_read, 10)));
+}
+
+TEST_F(DirectAccess, FailedStatusReadIs4AtOnce) {
+    device->send(bytes_of(write_reply + write_reply + "\n\r0x0000"));
+    StdoutCapture console;
+    EXPECT_EQ(cancel_programming_mode(), 4);
+    EXPECT_EQ(device->drain(), bytes_of(cancel_frames_head + status_read));
+    EXPECT_TRUE(port_is_closed());
+}
+
+TEST_F(DirectAccess, FailedRegisterWriteIs1) {
+    device->send(bytes_of(write_reply + "\n\r"));
+    EXPECT_EQ(cancel_programming_mode(), 1);
+    EXPECT_EQ(device->drain(), bytes_of(cancel_frames_head));
+}
+
+TEST_F(DirectAccess, ReadyBitComesFromTheChosenController) {
+    device->send(bytes_of(word_reply("00000000") + word_reply("00000001")));
+    EXPECT_EQ(flash_ready(0), 0);
+    EXPECT_EQ(flash_ready(1), 1);
+    EXPECT_EQ(device->drain(), bytes_of(status_read + "wFFFFFF78,4#"));
+}
+
+}  // namespace
