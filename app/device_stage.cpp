@@ -1,5 +1,76 @@
 #include "app/device_stage.h"
 
-// The controller check, the operator's choice and the chosen action come with
-// the monitor commands and the flash work.
-void run_device_stage() {}
+#include "app/programming_run.h"
+#include "flash/flash_controller.h"
+#include "link/monitor.h"
+#include "link/serial.h"
+#include "ui/messages.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+// The chip identification register and the fields that make an
+// AT91SAM7SE512: series, SRAM size and flash size.
+constexpr std::uint32_t chip_id_register = 0xFFFFF240;
+constexpr std::uint32_t chip_id_mask = 0x0FFF0F00;
+constexpr std::uint32_t expected_chip_id = 0x072A0A00;
+
+// The rest of the monitor's answer to the greeting.
+unsigned char mm[10];
+
+void report_check_failure(const char* reason) {
+    oem_print(" Ошибка !");
+    std::fputs(" \n", stdout);
+    oem_print(reason);
+    std::fputs(" \n", stdout);
+    box_error_5();
+}
+
+bool controller_checked() {
+    if (port_read(mm, 1) != 0 || monitor_read_word(chip_id_register) != 0) {
+        report_check_failure("   Возможно на компьютере неинтеловский чипсет !!! ");
+        return false;
+    }
+    if ((parse_reply_value(4) & chip_id_mask) != expected_chip_id) {
+        report_check_failure("   Неверный код контроллера ! ");
+        return false;
+    }
+    std::fputs(" OK \n", stdout);
+    return true;
+}
+
+void offer_cancel_of_programming_mode() {
+    if (ask_cancel_mode() != answer_yes) return;
+    if (set_flash_modes() == 0 && cancel_programming_mode() == 0) {
+        box_mode_cancelled();
+        return;
+    }
+    std::fputs("\n", stdout);
+    oem_print(" * Программный сбой ! Отмена режима программирования не выполнена ! * ");
+    std::fputs("\n", stdout);
+    box_error_7();
+}
+
+}  // namespace
+
+void run_device_stage() {
+    std::fputs(" \n", stdout);
+    oem_print("   Прибор 'Зелмиран' подключен к компьютеру и готов к программированию \n");
+    std::fputs(" \n", stdout);
+    oem_print("3. Проверка возможности программирования ... ");
+    if (!controller_checked()) return;
+
+    switch (ask_start_programming()) {
+    case answer_yes:
+        std::fputs(" \n", stdout);
+        oem_print("4. Запись программы  ");
+        std::fputs(" \n", stdout);
+        run_programming();
+        break;
+    case answer_no:
+        offer_cancel_of_programming_mode();
+        break;
+    }
+}

@@ -4,7 +4,6 @@
 #include "ui/messages.h"
 
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 namespace {
@@ -33,18 +32,6 @@ int wait_until_ready() {
     return 1;
 }
 
-void print_returned_banner() {
-    std::fputs("\n", stdout);
-    oem_print("    *******************************************");
-    std::fputs("\n", stdout);
-    oem_print("    * Возврат к прежней программе произведен! *");
-    std::fputs("\n", stdout);
-    oem_print("    * Выключите прибор, отключите USB кабель. *");
-    std::fputs("\n", stdout);
-    oem_print("    *******************************************");
-    std::fputs("\n", stdout);
-}
-
 }  // namespace
 
 int set_flash_modes() {
@@ -64,6 +51,6 @@ int cancel_programming_mode() {
     if (const int waited = wait_until_ready()) return waited == 4 ? 4 : 5;
     if (monitor_write_word(mc_fcr_efc0, fcr_set_boot_bit) != 0) return 1;
     if (const int waited = wait_until_ready()) return waited == 4 ? 4 : 6;
-    print_returned_banner();
+    print_switch_off_banner("    * Возврат к прежней программе произведен! *");
     return 0;
 }

@@ -1,5 +1,8 @@
 #include "ui/messages.h"
 
+#include <cstdio>
+#include <initializer_list>
+
 namespace {
 
 void show_error(const char* caption, const char* text) {
@@ -31,4 +34,13 @@ int ask_start_programming() {
 int ask_cancel_mode() {
     return show_message_box(" Attention ", " Отменить режим программирования в приборе ? ",
                             box_yes_no | box_icon_warning);
+}
+
+void print_switch_off_banner(const char* headline) {
+    static const char stars[] = "    *******************************************";
+    for (const char* line : {stars, headline, "    * Выключите прибор, отключите USB кабель. *", stars}) {
+        std::fputs("\n", stdout);
+        oem_print(line);
+    }
+    std::fputs("\n", stdout);
 }

@@ -18,3 +18,7 @@ void box_write_done();
 // answer_cancel.
 int ask_start_programming();
 int ask_cancel_mode();
+
+// The starred banner that ends a successful run: `headline`, then the request
+// to switch the device off and unplug it.
+void print_switch_off_banner(const char* headline);

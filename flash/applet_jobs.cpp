@@ -1,0 +1,165 @@
+#include "flash/applet_jobs.h"
+
+#include "flash/applet_image.h"
+#include "flash/flash_controller.h"
+#include "link/monitor.h"
+#include "link/serial.h"
+#include "ui/messages.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint32_t mailbox_size = 128;
+// Mailbox fields, as byte offsets.
+constexpr std::uint32_t mailbox_command = 0x00;
+constexpr std::uint32_t mailbox_status = 0x04;
+constexpr std::uint32_t mailbox_argument_0 = 0x08;
+constexpr std::uint32_t mailbox_argument_1 = 0x0C;
+constexpr std::uint32_t mailbox_argument_2 = 0x10;
+constexpr std::uint32_t mailbox_buffer_address = 0x0C;
+constexpr std::uint32_t mailbox_region_count = 0x16;
+
+constexpr std::uint32_t boot_from_flash_bit = 2;
+
+unsigned char mailbox_out[mailbox_size];
+unsigned char mailbox_in[mailbox_size];
+std::uint32_t applet_buffer_address;
+std::uint16_t lock_region_count;
+unsigned char dummy[3];
+
+// The target is little-endian whatever the host is.
+void put_word(std::uint32_t offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) mailbox_out[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+std::uint32_t incoming_word(std::uint32_t offset) {
+    return mailbox_in[offset] | mailbox_in[offset + 1] << 8 | mailbox_in[offset + 2] << 16 |
+           static_cast<std::uint32_t>(mailbox_in[offset + 3]) << 24;
+}
+
+// The console lines of one job's mailbox exchange, for each step that can fail.
+struct ExchangeTexts {
+    const char* not_sent;
+    const char* no_completion;
+    const char* not_read;
+    const char* bad_status;
+};
+
+int report(const char* text, int code) {
+    oem_print(text);
+    std::printf("%d", code);
+    std::fputs(" \n", stdout);
+    return 1;
+}
+
+void print_ok() { std::fputs(" OK \n", stdout); }
+
+// Starts the applet on the command in its mailbox and reads the reply.
+int start_applet(const ExchangeTexts& texts) {
+    monitor_go(applet_load_address);
+    if (const int code = port_read(dummy, 2)) return report(texts.no_completion, code);
+    if (const int code = read_mailbox()) return report(texts.not_read, code);
+    if (const int status = mailbox_in[mailbox_status]) return report(texts.bad_status, status);
+    return 0;
+}
+
+int exchange(const ExchangeTexts& texts) {
+    if (const int code = send_mailbox()) return report(texts.not_sent, code);
+    return start_applet(texts);
+}
+
+// One command per lock region with the index in argument 0, a dot after every
+// fourth; the first region is always sent.
+int for_each_region(const ExchangeTexts& texts) {
+    std::uint32_t index = 0;
+    do {
+        put_word(mailbox_argument_0, index);
+        if (exchange(texts)) return 1;
+        if (++index % 4 == 0) std::fputs(".", stdout);
+    } while (index < lock_region_count);
+    return 0;
+}
+
+const ExchangeTexts init_texts = {"", " не найдена точка входа ", " не читается mailbox ",
+                                  " неверный код статуса "};
+const ExchangeTexts unlock_texts = {" - ошибка передачи mailbox_clb ", " - нет выполнения команд CLB  ",
+                                    " - не читается mailbox_clb ", " - неверный код статуса CLB "};
+const ExchangeTexts erase_texts = {" - ошибка передачи mailbox_ea ", " нет выполнения команды EA ",
+                                   " не читается mailbox_ea ", " неверный код статуса EA "};
+const ExchangeTexts write_texts = {" - ошибка передачи mailbox_wr ", " нет выполнения команды WR ",
+                                   " не читается mailbox_wr ", " неверный код статуса WR "};
+const ExchangeTexts lock_texts = {" - ошибка передачи mailbox_slb ", " - нет выполнения команд SLB  ",
+                                  " - не читается mailbox_slb ", " - неверный код статуса SLB "};
+const ExchangeTexts boot_texts = {" - ошибка передачи mailbox_gpsb ", " - нет выполнения команд GPSB  ",
+                                  " - не читается mailbox_gpsb ", " - неверный код статуса GPSB "};
+
+}  // namespace
+
+int send_mailbox() { return monitor_send_block(applet_mailbox_address, mailbox_out, mailbox_size); }
+
+int read_mailbox() { return monitor_read_block(applet_mailbox_address, mailbox_in, mailbox_size); }
+
+int upload_applet() {
+    if (monitor_send_block_frame(applet_load_address, applet_image_size) != 0) return 1;
+    if (port_write(applet_image, applet_image_size) != 0) return 2;
+    const int prompt = monitor_read_prompt();
+    return prompt == 2 ? 4 : prompt;
+}
+
+int prepare_flash_applet() {
+    oem_print("     Подготовка данных ... ");
+    std::memset(mailbox_out, 0, mailbox_size);
+    std::memset(mailbox_in, 0, mailbox_size);
+    if (const int code = set_flash_modes()) return report(" ошибка EFC ", code);
+    if (const int code = upload_applet()) return report(" ошибка ", code);
+    if (start_applet(init_texts)) return 1;
+    applet_buffer_address = incoming_word(mailbox_buffer_address);
+    lock_region_count = static_cast<std::uint16_t>(mailbox_in[mailbox_region_count] |
+                                                   mailbox_in[mailbox_region_count + 1] << 8);
+    print_ok();
+    return 0;
+}
+
+int unlock_and_erase_all() {
+    oem_print("     Очистка памяти ");
+    put_word(mailbox_command, applet_unlock);
+    if (for_each_region(unlock_texts)) return 1;
+    put_word(mailbox_command, applet_erase_all);
+    put_word(mailbox_argument_0, 0);
+    if (exchange(erase_texts)) return 1;
+    print_ok();
+    return 0;
+}
+
+int write_flash_page(std::uint32_t offset) {
+    if (const int code = monitor_send_page(applet_buffer_address))
+        return report(" - ошибка передачи данных ", code);
+    put_word(mailbox_command, applet_write);
+    put_word(mailbox_argument_0, applet_buffer_address);
+    put_word(mailbox_argument_1, page_size);
+    put_word(mailbox_argument_2, offset);
+    return exchange(write_texts);
+}
+
+int lock_all_regions() {
+    std::memset(mailbox_out, 0, mailbox_size);
+    oem_print("     Включение битов защиты ");
+    put_word(mailbox_command, applet_lock);
+    if (for_each_region(lock_texts)) return 1;
+    print_ok();
+    return 0;
+}
+
+int set_boot_from_flash() {
+    std::memset(mailbox_out, 0, mailbox_size);
+    oem_print("     Установка GPNVM2 ... ");
+    put_word(mailbox_command, applet_gpnvm);
+    put_word(mailbox_argument_0, 1);
+    put_word(mailbox_argument_1, boot_from_flash_bit);
+    if (exchange(boot_texts)) return 1;
+    print_ok();
+    print_switch_off_banner("    *       Программирование выполнено !      *");
+    return 0;
+}

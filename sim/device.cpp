@@ -1,0 +1,89 @@
+#include "sim/device.h"
+
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+bool whole_range_in_sram(std::uint32_t address, std::size_t count) {
+    return in_sram(address) && count <= sram_base + sram_size - address;
+}
+
+bool whole_range_in_flash(std::uint32_t address, std::size_t count) {
+    return in_flash(address) && count <= flash_base + flash_size - address;
+}
+
+}  // namespace
+
+Device::Device(const DeviceOptions& options)
+    : store_(options.flash_file),
+      controllers_(store_, options.timing, FlashFaults{options.fsr_never_ready, options.corrupt_address}),
+      bus_(store_, controllers_, options.chip_id),
+      instruction_budget_(options.instruction_budget) {
+    NonVolatileBits bits = store_.bits();
+    bits.lock_bits |= options.locked_regions;
+    store_.set_bits(bits);
+}
+
+Device::~Device() = default;
+
+void Device::note_host_write(std::uint32_t address, std::size_t count) {
+    const std::uint64_t end = static_cast<std::uint64_t>(address) + count;
+    if (address < sram_base + sram_size && end > sram_base) sram_changed_ = true;
+}
+
+void Device::write_memory(std::uint32_t address, const std::uint8_t* data, std::size_t count) {
+    note_host_write(address, count);
+    if (whole_range_in_sram(address, count)) {
+        std::memcpy(bus_.sram() + (address - sram_base), data, count);
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) bus_.write(address + static_cast<std::uint32_t>(i), 1, data[i]);
+}
+
+void Device::read_memory(std::uint32_t address, std::uint8_t* data, std::size_t count) {
+    if (whole_range_in_sram(address, count)) {
+        std::memcpy(data, bus_.sram() + (address - sram_base), count);
+    } else if (whole_range_in_flash(address, count)) {
+        std::memcpy(data, store_.bytes() + (address - flash_base), count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            data[i] = static_cast<std::uint8_t>(bus_.read(address + static_cast<std::uint32_t>(i), 1, Requester::host));
+    }
+}
+
+void Device::write(std::uint32_t address, unsigned width, std::uint32_t value) {
+    note_host_write(address, width);
+    bus_.write(address, width, value);
+}
+
+std::uint32_t Device::read(std::uint32_t address, unsigned width) { return bus_.read(address, width, Requester::host); }
+
+void Device::write_word(std::uint32_t address, std::uint32_t value) { write(address, 4, value); }
+
+std::uint32_t Device::read_word(std::uint32_t address) { return read(address, 4); }
+
+RunResult Device::run(std::uint32_t address) {
+    if (!cpu_) cpu_ = std::make_unique<Cpu>(bus_, instruction_budget_);
+    if (sram_changed_) cpu_->forget_code();
+    sram_changed_ = false;
+    RunResult result = cpu_->run(address);
+    ++runs_;
+    run_instructions_ += result.instructions;
+    return result;
+}
+
+const std::vector<ControllerCommand>& Device::controller_log() const { return controllers_.log(); }
+void Device::clear_controller_log() { controllers_.clear_log(); }
+const std::vector<std::uint8_t>& Device::debug_unit_output() const { return bus_.debug_unit_output(); }
+std::uint32_t Device::lock_bits() const { return store_.bits().lock_bits; }
+std::uint8_t Device::gpnvm_bits() const { return store_.bits().gpnvm; }
+bool Device::security_bit() const { return store_.bits().security; }
+const std::uint8_t* Device::flash() const { return store_.bytes(); }
+std::uint32_t Device::fmr(int controller) const { return controllers_.fmr(controller); }
+const ControllerCounters& Device::controller_counters(int controller) const { return controllers_.counters(controller); }
+double Device::busy_ms() const { return controllers_.busy_ms(); }
+void Device::sync() { store_.sync(); }
+
+}  // namespace sim

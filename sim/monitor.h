@@ -1,0 +1,99 @@
+// The boot monitor's command interpreter over a Device. Bytes from the host
+// go in; each frame that is carried out hands its reply to a sink.
+//
+// Robustness rule: a command is everything up to the next '#'. A frame that
+// does not parse (unknown letter, bad or too many digits, missing comma,
+// over 32 bytes) is dropped silently and counted as rejected. A byte 0x80
+// outside S data abandons any partial command, so a greeting always
+// resynchronises. A partial command or partial S data that sees no byte for
+// 500 ms is abandoned, and so is one in progress when the port is opened
+// anew. Abandoned commands count as rejected too.
+#pragma once
+
+#include "sim/device.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Frames in the order the status report lists them.
+enum class Frame { greeting, W, H, O, w, h, o, S, R, G };
+inline constexpr int frame_kind_count = 10;
+const char* frame_name(Frame frame);
+// W, H, O and S: the replies whose third byte is the prompt.
+bool is_write(Frame frame);
+
+struct Reply {
+    Frame frame;
+    std::vector<std::uint8_t> bytes;
+    bool hung = false;  // G whose code never came back: no bytes, ever again
+};
+
+struct MonitorCounters {
+    std::array<std::uint64_t, frame_kind_count> frames{};  // carried out, by Frame
+    std::uint64_t rejected = 0;
+    std::uint64_t received = 0;  // frames ended by '#', rejected ones included
+};
+
+class Monitor {
+public:
+    using Clock = std::chrono::steady_clock;
+    using ReplySink = std::function<void(const Reply&)>;
+
+    static constexpr std::chrono::milliseconds patience{500};
+    static constexpr std::size_t longest_frame = 32;
+    // R beyond this is taken for a damaged frame rather than streamed.
+    static constexpr std::uint32_t longest_read = 0x100000;
+
+    Monitor(Device& device, ReplySink sink) : device_(device), sink_(std::move(sink)) {}
+
+    // Bytes from the host, in order of arrival, at `now`.
+    void receive(const std::uint8_t* data, std::size_t count, Clock::time_point now);
+    // When a partial command or S data will be given up, if there is one.
+    std::optional<Clock::time_point> deadline() const;
+    // Gives up a partial command or S data once its deadline has passed.
+    void expire(Clock::time_point now);
+    // Gives up a partial command or S data at once.
+    void abandon();
+
+    const MonitorCounters& counters() const { return counters_; }
+    // Why the monitor went silent for good, once code it ran did not return.
+    const std::optional<std::string>& hang() const { return hang_; }
+
+private:
+    struct Command {
+        Frame frame;
+        std::uint32_t address = 0;
+        std::uint32_t value = 0;  // value to write, or length for S and R
+    };
+
+    bool partial() const { return !text_.empty() || synchronised_ || data_left_ > 0; }
+    void take_command_byte(std::uint8_t byte);
+    std::size_t take_data(const std::uint8_t* data, std::size_t count);
+    void end_frame();
+    std::optional<Command> parse() const;
+    void carry_out(const Command& command);
+    void reply(Frame frame, std::vector<std::uint8_t> bytes);
+    void read_value(Frame frame, std::uint32_t address, unsigned width);
+    void read_block(std::uint32_t address, std::uint32_t length);
+    void go(std::uint32_t address);
+
+    Device& device_;
+    ReplySink sink_;
+    std::string text_;           // the command so far, without '#'
+    bool overlong_ = false;
+    bool synchronised_ = false;  // 0x80 seen since the last frame
+    std::uint32_t data_address_ = 0;
+    std::uint32_t data_left_ = 0;  // bytes of S data still to come
+    Clock::time_point last_byte_{};
+    MonitorCounters counters_;
+    std::optional<std::string> hang_;
+};
+
+}  // namespace sim

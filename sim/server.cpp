@@ -1,0 +1,194 @@
+#include "sim/server.h"
+
+#include "sim/monitor.h"
+#include "sim/output_queue.h"
+#include "sim/pty_link.h"
+#include "sim/status.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// SIGINT, SIGTERM and SIGUSR1, taken as events of the serving loop.
+class SignalWatch {
+public:
+    SignalWatch() {
+        sigemptyset(&set_);
+        for (const int signal : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&set_, signal);
+        sigprocmask(SIG_BLOCK, &set_, &previous_);
+        fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (fd_ < 0) throw std::runtime_error(std::string("signalfd: ") + std::strerror(errno));
+    }
+    ~SignalWatch() {
+        close(fd_);
+        sigprocmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
+
+    int fd() const { return fd_; }
+    // The next signal that arrived, or 0.
+    int next() {
+        signalfd_siginfo info;
+        return read(fd_, &info, sizeof info) == sizeof info ? static_cast<int>(info.ssi_signo) : 0;
+    }
+
+private:
+    sigset_t set_;
+    sigset_t previous_;
+    int fd_ = -1;
+};
+
+void remove_ready_marker(const std::filesystem::path& ready) {
+    std::error_code ignored;
+    if (!ready.empty()) std::filesystem::remove(ready, ignored);
+}
+
+// Longer than the system takes to pass written bytes on to the port's input.
+constexpr Clock::duration settle = std::chrono::milliseconds(10);
+constexpr Clock::duration hang_up_limit = std::chrono::seconds(1);
+
+Clock::duration milliseconds(double ms) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
+}
+
+class Server {
+public:
+    Server(Device& device, const ServeOptions& options)
+        : device_(device), options_(options), link_(options.link),
+          monitor_(device, [this](const Reply& reply) { send(reply); }), shaper_(options.faults),
+          output_(options.faults.trickle_ms) {}
+
+    int run() {
+        announce();
+        while (!stopping_) serve_once();
+        report_status();
+        device_.sync();
+        remove_ready_marker(options_.ready);
+        return 0;
+    }
+
+private:
+    void announce() {
+        std::fprintf(stderr, "zelmiran-sim: link %s -> %s\n", options_.link.c_str(), link_.slave_path().c_str());
+        if (options_.ready.empty()) return;
+        std::ofstream ready(options_.ready, std::ios::trunc);
+        ready << link_.slave_path() << "\n";
+    }
+
+    void serve_once() {
+        const Clock::time_point now = Clock::now();
+        const std::optional<Clock::time_point> due = output_.next_due();
+        const bool writable_wanted = due && *due <= now && link_.master() >= 0;
+        pollfd entries[3] = {{link_.master(), static_cast<short>(POLLIN | (writable_wanted ? POLLOUT : 0)), 0},
+                             {link_.port_watch(), POLLIN, 0},
+                             {signals_.fd(), POLLIN, 0}};
+        if (poll(entries, 3, wait_ms(now)) < 0 && errno != EINTR)
+            throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
+        take_signals();
+        take_input();
+        monitor_.expire(Clock::now());
+        counters_.bytes_out += link_.master() >= 0 ? output_.send_due(link_.master(), Clock::now()) : 0;
+        hang_up_once_delivered(Clock::now());
+    }
+
+    // A hang-up throws away what the user has not read, so the last reply
+    // must be read first: it is, once the port's input stays empty a moment
+    // after the last byte, or the user has had a second for it.
+    void hang_up_once_delivered(Clock::time_point now) {
+        if (!shaper_.hanging_up() || !output_.empty()) return;
+        if (!delivered_since_) delivered_since_ = now;
+        const Clock::duration waited = now - *delivered_since_;
+        if ((waited >= settle && link_.unread() == 0) || waited >= hang_up_limit) {
+            link_.hang_up();
+            stopping_ = true;
+        }
+    }
+
+    // Until the next byte is due or a partial command runs out of patience.
+    int wait_ms(Clock::time_point now) const {
+        std::optional<Clock::time_point> wake = monitor_.deadline();
+        const std::optional<Clock::time_point> due = output_.next_due();
+        if (due && *due > now && (!wake || *due < *wake)) wake = due;
+        if (delivered_since_) wake = now + settle;
+        if (!wake) return -1;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count();
+        return static_cast<int>(std::max<decltype(left)>(left, 0));
+    }
+
+    void take_signals() {
+        for (int signal; (signal = signals_.next()) != 0;) {
+            if (signal == SIGUSR1) report_status();
+            else stopping_ = true;
+        }
+    }
+
+    // Everything that has arrived. Port events are taken after the bytes:
+    // a new user's opening is always seen before its first bytes are used.
+    void take_input() {
+        std::vector<std::uint8_t> input;
+        std::uint8_t buffer[4096];
+        while (const std::size_t got = link_.read(buffer, sizeof buffer)) {
+            input.insert(input.end(), buffer, buffer + got);
+            if (input.size() >= 1 << 16) break;
+        }
+        const PtyLink::PortEvents events = link_.take_port_events();
+        if (events.opened) {
+            // Nothing meant for an earlier user reaches the new one.
+            output_.clear();
+            monitor_.abandon();
+        }
+        counters_.bytes_in += input.size();
+        monitor_.receive(input.data(), input.size(), Clock::now());
+    }
+
+    void send(const Reply& reply) {
+        if (reply.hung)
+            std::fprintf(stderr, "zelmiran-sim: the code started by G did not return (%s); the device answers nothing more\n",
+                         monitor_.hang()->c_str());
+        const std::vector<std::uint8_t> bytes = shaper_.shape(reply);
+        if (bytes.empty()) return;
+        ++counters_.replies_out;
+        counters_.latency_ms += options_.latency_ms;
+        output_.push(bytes, Clock::now() + milliseconds(options_.latency_ms));
+    }
+
+    void report_status() {
+        if (options_.status.empty()) return;
+        if (!write_status(options_.status, format_status(device_, monitor_, counters_)))
+            std::fprintf(stderr, "zelmiran-sim: cannot write %s\n", options_.status.c_str());
+    }
+
+    Device& device_;
+    ServeOptions options_;
+    PtyLink link_;
+    SignalWatch signals_;
+    Monitor monitor_;
+    FaultShaper shaper_;
+    OutputQueue output_;
+    LinkCounters counters_;
+    bool stopping_ = false;
+    std::optional<Clock::time_point> delivered_since_;  // the last reply before hanging up is out
+};
+
+}  // namespace
+
+int serve(Device& device, const ServeOptions& options) {
+    // A marker left by an earlier device must not announce this one.
+    remove_ready_marker(options.ready);
+    return Server(device, options).run();
+}
+
+}  // namespace sim

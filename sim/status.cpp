@@ -1,0 +1,119 @@
+#include "sim/status.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+class JsonLines {
+public:
+    JsonLines() { out_ << "{\n"; }
+    void number(const std::string& key, std::uint64_t value) { line(key, std::to_string(value)); }
+    void raw(const std::string& key, const std::string& value) { line(key, value); }
+    void text(const std::string& key, const std::string& value) { line(key, quoted(value)); }
+    std::string finish() { return out_.str() + "\n}\n"; }
+
+private:
+    void line(const std::string& key, const std::string& value) {
+        if (!first_) out_ << ",\n";
+        first_ = false;
+        out_ << "  \"" << key << "\": " << value;
+    }
+    static std::string quoted(const std::string& value) {
+        std::string result = "\"";
+        for (const char c : value) {
+            if (c == '"' || c == '\\') {
+                result += '\\';
+                result += c;
+            } else if (static_cast<unsigned char>(c) < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                result += escape;
+            } else {
+                result += c;
+            }
+        }
+        return result + "\"";
+    }
+
+    std::ostringstream out_;
+    bool first_ = true;
+};
+
+std::string hex_bytes(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    char byte[4];
+    for (const std::uint8_t b : bytes) {
+        std::snprintf(byte, sizeof byte, text.empty() ? "%02X" : " %02X", b);
+        text += byte;
+    }
+    return text;
+}
+
+void chip_lines(JsonLines& json, const Device& device) {
+    char lock_bits[16];
+    std::snprintf(lock_bits, sizeof lock_bits, "0x%08X", device.lock_bits());
+    json.text("lock_bits", lock_bits);
+    const unsigned gpnvm = device.gpnvm_bits();
+    json.raw("gpnvm", "[" + std::to_string(gpnvm & 1) + ", " + std::to_string(gpnvm >> 1 & 1) + ", " +
+                          std::to_string(gpnvm >> 2 & 1) + "]");
+    json.number("security", device.security_bit() ? 1 : 0);
+}
+
+void monitor_lines(JsonLines& json, const MonitorCounters& counters) {
+    for (int frame = 0; frame < frame_kind_count; ++frame)
+        json.number(std::string("monitor.") + frame_name(static_cast<Frame>(frame)), counters.frames[frame]);
+    json.number("monitor.rejected", counters.rejected);
+}
+
+void controller_lines(JsonLines& json, const Device& device) {
+    for (int controller = 0; controller < controller_count; ++controller) {
+        const std::string prefix = "efc" + std::to_string(controller) + ".";
+        const ControllerCounters& counters = device.controller_counters(controller);
+        for (int command = 0; command < flash_command_count; ++command)
+            json.number(prefix + flash_command_name(static_cast<FlashCommand>(command)), counters.accepted[command]);
+        json.number(prefix + "LOCKE", counters.locke);
+        json.number(prefix + "PROGE", counters.proge);
+    }
+}
+
+}  // namespace
+
+std::string format_status(const Device& device, const Monitor& monitor, const LinkCounters& link) {
+    JsonLines json;
+    chip_lines(json, device);
+    monitor_lines(json, monitor.counters());
+    controller_lines(json, device);
+    json.text("debug_unit", hex_bytes(device.debug_unit_output()));
+    char busy[32];
+    std::snprintf(busy, sizeof busy, "%.3f", device.busy_ms() + link.latency_ms);
+    json.raw("busy_ms", busy);
+    json.number("link.bytes_in", link.bytes_in);
+    json.number("link.bytes_out", link.bytes_out);
+    json.number("link.frames_in", monitor.counters().received);
+    json.number("link.replies_out", link.replies_out);
+    json.number("runs", device.runs());
+    json.number("run_instructions", device.run_instructions());
+    const std::optional<std::string>& hang = monitor.hang();
+    if (hang) json.text("hang", *hang);
+    else json.raw("hang", "null");
+    return json.finish();
+}
+
+bool write_status(const std::filesystem::path& file, const std::string& text) {
+    std::filesystem::path temporary = file;
+    temporary += ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << text;
+        if (!out) return false;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, file, error);
+    return !error;
+}
+
+}  // namespace sim

@@ -1,0 +1,178 @@
+// Target code run by G: ARM state entry, return through the link register,
+// interworking, flash-controller access and what counts as a hang.
+#include "arm_code.h"
+#include "sim/device.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr std::uint32_t code = 0x00202000;
+constexpr std::uint32_t marker = 0x00201000;
+
+class CodeRun : public testing::Test {
+protected:
+    explicit CodeRun(sim::DeviceOptions options = {}) : device(options) {}
+
+    // MOV r1, #value; store r1 at the marker; BX LR.
+    std::vector<std::uint32_t> store_and_return(std::uint8_t value) const {
+        return {arm::mov_imm(1, value), arm::ldr_pc(3, code + 4, code + 16), arm::str(1, 3, 0), arm::bx(arm::lr),
+                marker};
+    }
+
+    sim::Device device;
+};
+
+using ArmCode = CodeRun;
+
+TEST_F(ArmCode, StoresAndReturnsThroughTheLinkRegister) {
+    load_code(device, code, store_and_return(0x5C));
+    const sim::RunResult result = device.run(code);
+    EXPECT_TRUE(result.returned) << result.reason;
+    EXPECT_EQ(result.instructions, 4u);
+    EXPECT_EQ(device.read_word(marker), 0x5Cu);
+    EXPECT_EQ(device.runs(), 1u);
+}
+
+TEST_F(ArmCode, StartsInSupervisorModeWithInterruptsMaskedAndStackAtTheTopOfSram) {
+    // MRS r1, CPSR; store it; store SP beside it.
+    load_code(device, code, {0xE10F1000, arm::ldr_pc(3, code + 4, code + 20), arm::str(1, 3, 0),
+                             arm::str(13, 3, 4), arm::bx(arm::lr), marker});
+    ASSERT_TRUE(device.run(code).returned);
+    EXPECT_EQ(device.read_word(marker) & 0xFF, 0xD3u);
+    EXPECT_EQ(device.read_word(marker + 4), 0x00208000u);
+}
+
+TEST_F(ArmCode, NewCodeUploadedOverOldCodeIsWhatRuns) {
+    load_code(device, code, store_and_return(1));
+    ASSERT_TRUE(device.run(code).returned);
+    load_code(device, code, store_and_return(2));
+    ASSERT_TRUE(device.run(code).returned);
+    EXPECT_EQ(device.read_word(marker), 2u);
+    // A single word written with W counts as an upload too.
+    device.write_word(code, arm::mov_imm(1, 3));
+    ASSERT_TRUE(device.run(code).returned);
+    EXPECT_EQ(device.read_word(marker), 3u);
+}
+
+TEST_F(ArmCode, ArmToThumbAndBackThroughBx) {
+    load_code(device, code,
+              {
+                  arm::add_imm(0, arm::pc, 1),  // r0 = code + 9: Thumb at code + 8
+                  arm::bx(0),
+                  thumb::pair(thumb::movs_imm(1, 42), thumb::add_pc(2, 4)),  // r2 = code + 16, ARM
+                  thumb::pair(thumb::bx(2), thumb::nop()),
+                  arm::ldr_pc(3, code + 16, code + 28),
+                  arm::str(1, 3, 0),
+                  arm::bx(arm::lr),
+                  marker,
+              });
+    const sim::RunResult result = device.run(code);
+    EXPECT_TRUE(result.returned) << result.reason;
+    EXPECT_EQ(device.read_word(marker), 42u);
+}
+
+TEST_F(ArmCode, ThumbCodeMayReturnStraightToTheMonitor) {
+    load_code(device, code,
+              {arm::add_imm(0, arm::pc, 1), arm::bx(0), thumb::pair(thumb::movs_imm(1, 7), thumb::bx(arm::lr))});
+    EXPECT_TRUE(device.run(code).returned);
+}
+
+TEST_F(ArmCode, BlxIsAnUndefinedInstructionAsOnTheArm7tdmi) {
+    // On an ARMv5 core this would call the BX LR at code + 28 and return.
+    load_code(device, code,
+              {arm::mov(4, arm::lr), arm::ldr_pc(0, code + 4, code + 24), arm::blx(0), arm::mov(arm::lr, 4),
+               arm::bx(arm::lr), 0, code + 28, arm::bx(arm::lr)});
+    const sim::RunResult result = device.run(code);
+    EXPECT_FALSE(result.returned);
+    EXPECT_FALSE(result.reason.empty());
+}
+
+TEST_F(ArmCode, ReadsTheChipIdentificationAndWritesTheDebugUnit) {
+    load_code(device, code,
+              {arm::ldr_pc(0, code, code + 24), arm::ldr(1, 0, 0x40), arm::ldr_pc(3, code + 8, code + 28),
+               arm::str(1, 3, 0), arm::str(1, 0, 0x1C), arm::bx(arm::lr), 0xFFFFF200, marker});
+    ASSERT_TRUE(device.run(code).returned);
+    EXPECT_EQ(device.read_word(marker), 0x272A0A40u);
+    EXPECT_EQ(device.debug_unit_output(), std::vector<std::uint8_t>{0x40});
+}
+
+class Budget : public CodeRun {
+protected:
+    Budget() : CodeRun(options()) {}
+    static sim::DeviceOptions options() {
+        sim::DeviceOptions options;
+        options.instruction_budget = 200'000;
+        return options;
+    }
+};
+
+TEST_F(Budget, BranchToSelfIsAHangWithAReason) {
+    load_code(device, code, {arm::b(code, code)});
+    const sim::RunResult result = device.run(code);
+    EXPECT_FALSE(result.returned);
+    EXPECT_FALSE(result.reason.empty());
+    EXPECT_EQ(result.instructions, 200'000u);
+    EXPECT_EQ(device.run_instructions(), 200'000u);
+}
+
+TEST_F(Budget, FaultIsAHangWithAReason) {
+    // A load from an address nothing answers at.
+    load_code(device, code, {arm::mov_imm(0, 0), arm::ldr(1, 0, 0), arm::bx(arm::lr)});
+    const sim::RunResult result = device.run(code);
+    EXPECT_FALSE(result.returned);
+    EXPECT_FALSE(result.reason.empty());
+}
+
+TEST_F(Budget, DeviceRunsAgainAfterAHang) {
+    load_code(device, code, {arm::b(code, code)});
+    ASSERT_FALSE(device.run(code).returned);
+    load_code(device, code, store_and_return(9));
+    EXPECT_TRUE(device.run(code).returned);
+    EXPECT_EQ(device.read_word(marker), 9u);
+}
+
+// Writes `command` to EFC0's MC_FCR and polls MC_FSR until FRDY.
+std::vector<std::uint32_t> command_and_wait(std::uint32_t command) {
+    return {
+        arm::ldr_pc(0, code, code + 28),
+        arm::ldr_pc(1, code + 4, code + 32),
+        arm::str(1, 0, 4),
+        arm::ldr(2, 0, 8),  // code + 12: poll
+        arm::tst_imm(2, 1),
+        arm::beq(code + 20, code + 12),
+        arm::bx(arm::lr),
+        0xFFFFFF60,
+        command,
+    };
+}
+
+TEST_F(ArmCode, CodeSetsAGpnvmBitThroughTheFlashController) {
+    load_code(device, code, command_and_wait(0x5A00020B));
+    ASSERT_TRUE(device.run(code).returned);
+    EXPECT_EQ(device.gpnvm_bits(), 0b100);
+    ASSERT_EQ(device.controller_log().size(), 1u);
+    EXPECT_EQ(device.controller_log()[0].code, 0x0B);
+    EXPECT_EQ(device.controller_log()[0].argument, 2u);
+}
+
+class SlowEraseRun : public CodeRun {
+protected:
+    SlowEraseRun() : CodeRun(options()) {}
+    static sim::DeviceOptions options() {
+        sim::DeviceOptions options;
+        options.timing.ea_ms = 30;
+        return options;
+    }
+};
+
+TEST_F(SlowEraseRun, PollingABusyControllerCostsAHandfulOfInstructions) {
+    load_code(device, code, command_and_wait(0x5A000008));
+    const sim::RunResult result = device.run(code);
+    ASSERT_TRUE(result.returned) << result.reason;
+    // Each poll is held up to 1 ms: some thirty polls, not millions.
+    EXPECT_LT(result.instructions, 2000u);
+    EXPECT_EQ(device.controller_counters(0).accepted[static_cast<int>(sim::FlashCommand::EA)], 1u);
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+// What the device keeps: flash and non-volatile bits across restarts, and
+// the status report it writes on SIGUSR1 and at exit.
+#include "sim/device.h"
+#include "sim_process.h"
+#include "support/run_program.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string greeting = "\x80\x80#";
+const Bytes prompt = to_bytes("\n\r>");
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class State : public testing::Test {
+protected:
+    std::unique_ptr<SimProcess> start(const std::vector<std::string>& arguments = {}) {
+        auto sim = std::make_unique<SimProcess>(folder.path(), arguments);
+        sim->open_port();
+        return sim;
+    }
+    std::vector<std::string> with_flash() const { return {"--flash", flash_file().string()}; }
+    std::filesystem::path flash_file() const { return folder.path() / "flash.bin"; }
+    TempFolder folder;
+};
+
+using Persistence = State;
+
+TEST_F(Persistence, FlashAndNonVolatileBitsSurviveARestart) {
+    {
+        auto sim = start(with_flash());
+        sim->ask("W00140200,CAFEBABE#", 3);
+        sim->ask("WFFFFFF74,5A000201#", 3);  // WP: EFC1 page 2
+        sim->ask("WFFFFFF64,5A004002#", 3);  // SLB: region 1
+        sim->ask("WFFFFFF64,5A00020B#", 3);  // SGPB 2
+        sim->ask("WFFFFFF64,5A00000F#", 3);  // SSB
+        sim->close_port();
+        sim->signal(SIGTERM);
+        ASSERT_EQ(sim->wait_exit(), 0);
+    }
+    EXPECT_EQ(std::filesystem::file_size(flash_file()), 512u * 1024);
+    auto sim = start(with_flash());
+    EXPECT_EQ(sim->ask("w00140200,4#", 15), to_bytes("\n\r0xCAFEBABE\n\r>"));
+    EXPECT_EQ(sim->ask("w00140204,4#", 15), to_bytes("\n\r0xFFFFFFFF\n\r>"));
+    EXPECT_EQ(sim->ask("wFFFFFF68,4#", 15), to_bytes("\n\r0x00020411\n\r>"));
+    const std::string status = sim->status();
+    EXPECT_EQ(status_value(status, "lock_bits"), "\"0x00000002\"");
+    EXPECT_EQ(status_value(status, "gpnvm"), "[0, 0, 1]");
+    EXPECT_EQ(status_number(status, "security"), 1);
+}
+
+TEST_F(Persistence, FlashFileChangesAsSoonAsAPageIsProgrammed) {
+    auto sim = start(with_flash());
+    sim->ask("W00100000,00000000#", 3);
+    sim->ask("WFFFFFF64,5A000001#", 3);
+    const std::string contents = read_file(flash_file());
+    ASSERT_EQ(contents.size(), 512u * 1024);
+    EXPECT_EQ(contents.substr(0, 5), std::string("\0\0\0\0\xFF", 5));
+}
+
+TEST_F(Persistence, ShortFlashFileReadsErasedBeyondItsEnd) {
+    folder.write_file("flash.bin", std::string("\x01\x02\x03", 3));
+    auto sim = start(with_flash());
+    EXPECT_EQ(sim->ask("w00100000,4#", 15), to_bytes("\n\r0xFF030201\n\r>"));
+    EXPECT_EQ(sim->ask("w0017FFFC,4#", 15), to_bytes("\n\r0xFFFFFFFF\n\r>"));
+}
+
+TEST_F(Persistence, WithoutAFlashFileEveryStartIsErasedAndUnlocked) {
+    {
+        auto sim = start();
+        sim->ask("W00100000,00000000#", 3);
+        sim->ask("WFFFFFF64,5A000001#", 3);
+        sim->ask("WFFFFFF64,5A000002#", 3);
+    }
+    auto sim = start();
+    EXPECT_EQ(sim->ask("w00100000,4#", 15), to_bytes("\n\r0xFFFFFFFF\n\r>"));
+    EXPECT_EQ(sim->ask("wFFFFFF68,4#", 15), to_bytes("\n\r0x00000001\n\r>"));
+}
+
+TEST_F(Persistence, DamagedBitsFileIsRefusedAtStart) {
+    folder.write_file("flash.bin.nvm", "lock_bits 0x00000001\ngpnvm 0 2 1\nsecurity 0\n");
+    sim::DeviceOptions options;
+    options.flash_file = flash_file().string();
+    EXPECT_THROW(sim::Device device(options), std::runtime_error);
+}
+
+using Status = State;
+
+TEST_F(Status, ReportAtExitCountsWhatCrossedTheLink) {
+    auto sim = start();
+    sim->send(greeting);
+    ASSERT_EQ(sim->receive(3), prompt);
+    sim->ask("w00201000,4#", 15);
+    sim->send("junk#");
+    sim->ask("WFFFFFF64,12000001#", 3);  // wrong key
+    sim->close_port();
+    sim->signal(SIGTERM);
+    ASSERT_EQ(sim->wait_exit(), 0);
+    const std::string status = read_file(sim->status_file());
+
+    EXPECT_EQ(status.front(), '{');
+    EXPECT_EQ(status.substr(status.size() - 3), "\n}\n");
+    EXPECT_EQ(status_number(status, "monitor.greeting"), 1);
+    EXPECT_EQ(status_number(status, "monitor.w"), 1);
+    EXPECT_EQ(status_number(status, "monitor.W"), 1);
+    EXPECT_EQ(status_number(status, "monitor.rejected"), 1);
+    EXPECT_EQ(status_number(status, "efc0.PROGE"), 1);
+    EXPECT_EQ(status_number(status, "efc0.WP"), 0);
+    EXPECT_EQ(status_number(status, "link.bytes_in"), 3 + 12 + 5 + 19);
+    EXPECT_EQ(status_number(status, "link.bytes_out"), 3 + 15 + 3);
+    EXPECT_EQ(status_number(status, "link.frames_in"), 4);
+    EXPECT_EQ(status_number(status, "link.replies_out"), 3);
+    EXPECT_EQ(status_value(status, "hang"), "null");
+    EXPECT_EQ(status_value(status, "debug_unit"), "\"\"");
+}
+
+TEST_F(Status, EveryKeyHasALineOfItsOwn) {
+    auto sim = start();
+    const std::string status = sim->status();
+    std::istringstream lines(status);
+    std::string line;
+    int keys = 0;
+    while (std::getline(lines, line)) {
+        if (line == "{" || line == "}") continue;
+        EXPECT_EQ(line.rfind("  \"", 0), 0u) << line;
+        EXPECT_EQ(std::count(line.begin(), line.end(), ':'), 1) << line;
+        ++keys;
+    }
+    // Chip bits, eleven monitor counters, ten per controller, the debug
+    // unit, busy time, four link counters, runs and the hang.
+    EXPECT_EQ(keys, 3 + 11 + 20 + 1 + 1 + 4 + 2 + 1);
+    for (const char* key : {"lock_bits", "gpnvm", "security", "monitor.greeting", "monitor.G", "efc1.CGPB",
+                            "efc1.LOCKE", "debug_unit", "busy_ms", "link.replies_out", "runs", "run_instructions",
+                            "hang"})
+        EXPECT_NE(status_value(status, key), "") << key;
+}
+
+TEST_F(Status, SigusrReportsBetweenRunsAndTheDeviceServesOn) {
+    auto sim = start();
+    sim->send(greeting);
+    ASSERT_EQ(sim->receive(3), prompt);
+    EXPECT_EQ(status_number(sim->status(), "monitor.greeting"), 1);
+    sim->close_port();
+    sim->open_port();
+    sim->send(greeting);
+    ASSERT_EQ(sim->receive(3), prompt);
+    EXPECT_EQ(status_number(sim->status(), "monitor.greeting"), 2);
+}
+
+TEST_F(Status, RunsAndDebugUnitBytesOfTargetCodeAreReported) {
+    auto sim = start();
+    // MOV r0, #6; LDR r1, =0xFFFFF200; STR r0, [r1, #0x1C]; BX LR
+    const std::string code("\x06\x00\xA0\xE3"
+                           "\x04\x10\x9F\xE5"
+                           "\x1C\x00\x81\xE5"
+                           "\x1E\xFF\x2F\xE1"
+                           "\x00\xF2\xFF\xFF",
+                           20);
+    sim->send("S00202000,14#" + code);
+    ASSERT_EQ(sim->receive(3), prompt);
+    for (int run = 0; run < 2; ++run) EXPECT_EQ(sim->ask("G00202000#", 2), to_bytes("\n\r"));
+    const std::string status = sim->status();
+    EXPECT_EQ(status_value(status, "debug_unit"), "\"06 06\"");
+    EXPECT_EQ(status_number(status, "runs"), 2);
+    EXPECT_EQ(status_number(status, "run_instructions"), 8);
+    EXPECT_EQ(status_number(status, "monitor.G"), 2);
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+// The Win32 back ends under Wine: the port search over \\.\COMn names and the
+// console text in the OEM code page.
+#include "link/serial.h"
+#include "link/serial_platform.h"
+#include "ui/dialog.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <windows.h>
+
+namespace {
+
+// Captures what is written to standard output, byte for byte.
+class StdoutCapture {
+public:
+    StdoutCapture() : file_(std::tmpfile()), saved_(dup(1)) {
+        std::fflush(stdout);
+        dup2(fileno(file_), 1);
+    }
+    ~StdoutCapture() { std::fclose(file_); }
+    std::string text() {
+        std::fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+        std::string all;
+        std::rewind(file_);
+        for (int c; (c = std::fgetc(file_)) != EOF;) all.push_back(static_cast<char>(c));
+        return all;
+    }
+
+private:
+    std::FILE* file_;
+    int saved_;
+};
+
+TEST(PortSearch, NoComPortsGivesCode1AndOnlyTheLineEnd) {
+    StdoutCapture console;
+    EXPECT_EQ(find_device_port(), 1);
+    EXPECT_EQ(console.text(), " \n");
+    EXPECT_TRUE(port_is_closed());
+    // The last name tried, with the failing call, for the link trace.
+    EXPECT_EQ(std::string(platform_failure()).rfind("CreateFileA(\\\\.\\COM32): error 2: ", 0), 0u)
+        << platform_failure();
+}
+
+TEST(PortSearch, WriteWithNoPortIsCode1) {
+    EXPECT_EQ(port_write("x", 1), 1);
+}
+
+TEST(ConsoleText, RussianTextGoesOutInTheOemCodePage) {
+    if (GetACP() != 1251 || GetOEMCP() != 866) GTEST_SKIP() << "needs a Russian locale";
+    StdoutCapture console;
+    oem_print("\xD1\xF0\xE0\xE2\xED\xE5\xED\xE8\xE5 OK");  // "Сравнение OK" in Windows-1251
+    EXPECT_EQ(console.text(), "\x91\xE0\xA0\xA2\xAD\xA5\xAD\xA8\xA5 OK");  // the same in code page 866
+}
+
+}  // namespace
