@@ -95,7 +95,12 @@ TEST_F(Write, LeavesBothControllersErasingBeforeProgrammingAtPageWriteTiming) {
     }
 }
 
-TEST_F(Write, NothingForZeroBytes) {
+class LockedFlash : public FlashTest {
+protected:
+    LockedFlash() : FlashTest(0xFFFFFFFF) {}
+};
+
+TEST_F(LockedFlash, WriteOfZeroBytesChecksNoRegionAndDoesNothing) {
     const Mailbox reply = write(0x4000, {});
     EXPECT_EQ(reply.status(), 0u);
     EXPECT_EQ(reply.result(), 0u);
