@@ -62,10 +62,10 @@ A command is everything up to the next '#'. A frame that does not parse
 (unknown letter, bad or too many digits, missing comma, over 32 bytes, R over
 1 MiB) is dropped silently and counted as rejected. A byte 0x80 outside S
 data abandons any partial command, so a greeting always resynchronises. A
-partial command or S data that sees no byte for 500 ms, or that is in
-progress when the port is opened anew, is abandoned. Code started by G that
-faults or does not return within the budget hangs the device: it answers
-nothing more, and says why on standard error and in the status report.
+partial command or S data that sees no byte for 500 ms is abandoned (and
+counted as rejected). Code started by G that faults or does not return
+within the budget hangs the device: it answers nothing more, and says why
+on standard error and in the status report.
 
 The flash controllers take keyed commands in MC_FCR as the chip's
 documentation describes; a command written while its controller is still

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <unicorn/unicorn.h>
+#include <vector>
 
 namespace sim {
 
@@ -60,8 +61,8 @@ void Cpu::map_memory() {
           "peripherals");
     check(uc_mem_map(engine_.get(), return_address, return_page_size, UC_PROT_READ | UC_PROT_EXEC), "return page");
     // A jump past the return address stays there and uses up the budget.
-    for (std::uint32_t offset = 0; offset < return_page_size; offset += 4)
-        check(uc_mem_write(engine_.get(), return_address + offset, &branch_to_self, 4), "return page");
+    const std::vector<std::uint32_t> loops(return_page_size / 4, branch_to_self);
+    check(uc_mem_write(engine_.get(), return_address, loops.data(), return_page_size), "return page");
 }
 
 std::uint64_t Cpu::read_window(uc_struct*, std::uint64_t offset, unsigned size, void* window) {

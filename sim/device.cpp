@@ -20,13 +20,13 @@ Device::Device(const DeviceOptions& options)
     : store_(options.flash_file),
       controllers_(store_, options.timing, FlashFaults{options.fsr_never_ready, options.corrupt_address}),
       bus_(store_, controllers_, options.chip_id),
-      instruction_budget_(options.instruction_budget) {
+      // Set up now rather than at the first G, whose reply the updater
+      // awaits for only some 150 ms.
+      cpu_(bus_, options.instruction_budget) {
     NonVolatileBits bits = store_.bits();
     bits.lock_bits |= options.locked_regions;
     store_.set_bits(bits);
 }
-
-Device::~Device() = default;
 
 void Device::note_host_write(std::uint32_t address, std::size_t count) {
     const std::uint64_t end = static_cast<std::uint64_t>(address) + count;
@@ -65,10 +65,9 @@ void Device::write_word(std::uint32_t address, std::uint32_t value) { write(addr
 std::uint32_t Device::read_word(std::uint32_t address) { return read(address, 4); }
 
 RunResult Device::run(std::uint32_t address) {
-    if (!cpu_) cpu_ = std::make_unique<Cpu>(bus_, instruction_budget_);
-    if (sram_changed_) cpu_->forget_code();
+    if (sram_changed_) cpu_.forget_code();
     sram_changed_ = false;
-    RunResult result = cpu_->run(address);
+    RunResult result = cpu_.run(address);
     ++runs_;
     run_instructions_ += result.instructions;
     return result;

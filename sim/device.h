@@ -13,7 +13,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,7 +33,6 @@ class Device {
 public:
     // Throws std::runtime_error when the flash file cannot be used.
     explicit Device(const DeviceOptions& options);
-    ~Device();
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
 
@@ -70,8 +68,7 @@ private:
     FlashStore store_;
     FlashControllers controllers_;
     Bus bus_;
-    std::uint64_t instruction_budget_;
-    std::unique_ptr<Cpu> cpu_;  // set up at the first run
+    Cpu cpu_;
     bool sram_changed_ = false;
     std::uint64_t runs_ = 0;
     std::uint64_t run_instructions_ = 0;

@@ -54,7 +54,7 @@ void FlashControllers::write_fmr(int controller, std::uint32_t value) {
 void FlashControllers::write_fcr(int index, std::uint32_t value) {
     Controller& controller = controllers_[index];
     const auto code = static_cast<std::uint8_t>(value & 0x0F);
-    const std::uint32_t page = value >> 8 & 0x3FF;
+    const std::uint32_t page = value >> 8 & (pages_per_bank - 1);
     const bool key_ok = value >> 24 == command_key;
     const std::optional<FlashCommand> command = decode(code);
     if (refuses(controller, command, key_ok, page)) {

@@ -6,8 +6,7 @@
 // over 32 bytes) is dropped silently and counted as rejected. A byte 0x80
 // outside S data abandons any partial command, so a greeting always
 // resynchronises. A partial command or partial S data that sees no byte for
-// 500 ms is abandoned, and so is one in progress when the port is opened
-// anew. Abandoned commands count as rejected too.
+// 500 ms is abandoned, and counted as rejected too.
 #pragma once
 
 #include "sim/device.h"
@@ -59,8 +58,6 @@ public:
     std::optional<Clock::time_point> deadline() const;
     // Gives up a partial command or S data once its deadline has passed.
     void expire(Clock::time_point now);
-    // Gives up a partial command or S data at once.
-    void abandon();
 
     const MonitorCounters& counters() const { return counters_; }
     // Why the monitor went silent for good, once code it ran did not return.
@@ -74,6 +71,7 @@ private:
     };
 
     bool partial() const { return !text_.empty() || synchronised_ || data_left_ > 0; }
+    void abandon();
     void take_command_byte(std::uint8_t byte);
     std::size_t take_data(const std::uint8_t* data, std::size_t count);
     void end_frame();

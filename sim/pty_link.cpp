@@ -28,6 +28,15 @@ void make_raw(int fd) {
 }  // namespace
 
 PtyLink::PtyLink(const std::filesystem::path& link) : link_(link) {
+    try {
+        open_link();
+    } catch (...) {
+        close_all();
+        throw;
+    }
+}
+
+void PtyLink::open_link() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) fail("pseudo-terminal");
     slave_path_ = ptsname(master_);
@@ -49,9 +58,13 @@ PtyLink::PtyLink(const std::filesystem::path& link) : link_(link) {
 PtyLink::~PtyLink() {
     std::error_code ignored;
     std::filesystem::remove(link_, ignored);
-    close(watch_);
-    close(slave_);
-    if (master_ >= 0) close(master_);
+    close_all();
+}
+
+void PtyLink::close_all() {
+    for (const int fd : {watch_, slave_, master_})
+        if (fd >= 0) close(fd);
+    watch_ = slave_ = master_ = -1;
 }
 
 PtyLink::PortEvents PtyLink::take_port_events() {

@@ -43,6 +43,9 @@ public:
     void hang_up();
 
 private:
+    void open_link();
+    void close_all();
+
     std::filesystem::path link_;
     std::string slave_path_;
     int master_ = -1;

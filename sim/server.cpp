@@ -135,8 +135,8 @@ private:
         }
     }
 
-    // Everything that has arrived. Port events are taken after the bytes:
-    // a new user's opening is always seen before its first bytes are used.
+    // Everything that has arrived. Port events are taken after the bytes, so
+    // a new user's opening is seen before any of its bytes are answered.
     void take_input() {
         std::vector<std::uint8_t> input;
         std::uint8_t buffer[4096];
@@ -145,11 +145,8 @@ private:
             if (input.size() >= 1 << 16) break;
         }
         const PtyLink::PortEvents events = link_.take_port_events();
-        if (events.opened) {
-            // Nothing meant for an earlier user reaches the new one.
-            output_.clear();
-            monitor_.abandon();
-        }
+        // Replies still waiting for an earlier user do not reach the new one.
+        if (events.opened) output_.clear();
         counters_.bytes_in += input.size();
         monitor_.receive(input.data(), input.size(), Clock::now());
     }

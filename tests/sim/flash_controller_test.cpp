@@ -93,9 +93,9 @@ TEST_F(Latch, EachBankHasItsOwn) {
     EXPECT_EQ(device.read_word(bank1 + 2 * page), 0xCAFEF00Du);
 }
 
-using Programming = FlashController;
+using PageProgramming = FlashController;
 
-TEST_F(Programming, ErasesThePageFirstUnlessNebpIsSet) {
+TEST_F(PageProgramming, ErasesThePageFirstUnlessNebpIsSet) {
     const std::uint32_t first = 0x0F0F33CC, second = 0x3C3C0FF0;
     load(flash + page, {first});
     command(0, wp, 1);
@@ -110,7 +110,7 @@ TEST_F(Programming, ErasesThePageFirstUnlessNebpIsSet) {
     EXPECT_EQ(flash_word(flash + page), first & second);
 }
 
-TEST_F(Programming, EvenThenOddWordsWithoutEraseBuildTheWholePage) {
+TEST_F(PageProgramming, EvenThenOddWordsWithoutEraseBuildTheWholePage) {
     std::vector<std::uint32_t> words(64);
     for (std::uint32_t i = 0; i < 64; ++i) words[i] = 0x01010101u * i;
     std::vector<std::uint32_t> even(64, 0xFFFFFFFF), odd(64, 0xFFFFFFFF);
@@ -123,7 +123,7 @@ TEST_F(Programming, EvenThenOddWordsWithoutEraseBuildTheWholePage) {
     for (std::uint32_t i = 0; i < 64; ++i) EXPECT_EQ(flash_word(flash + 10 * page + 4 * i), words[i]) << i;
 }
 
-TEST_F(Programming, EraseAllClearsOnlyItsOwnBank) {
+TEST_F(PageProgramming, EraseAllClearsOnlyItsOwnBank) {
     load(flash, {0});
     command(0, wp, 0);
     load(bank1, {0});
@@ -133,7 +133,7 @@ TEST_F(Programming, EraseAllClearsOnlyItsOwnBank) {
     EXPECT_EQ(flash_word(flash), 0u);
 }
 
-TEST_F(Programming, ModeRegisterReadsBackItsFields) {
+TEST_F(PageProgramming, ModeRegisterReadsBackItsFields) {
     device.write_word(mc_fmr(1), 0x00490100);
     EXPECT_EQ(device.read_word(mc_fmr(1)), 0x00490100u);
     EXPECT_EQ(device.fmr(1), 0x00490100u);

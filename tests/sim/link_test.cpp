@@ -130,14 +130,16 @@ TEST_F(Resynchronisation, PartialCommandIsForgottenAfterSilence) {
     EXPECT_EQ(sim->ask("w00201000,4#", 15), to_bytes("\n\r0x00000000\n\r>"));
 }
 
-TEST_F(Resynchronisation, PartialBlockIsForgottenWhenThePortIsOpenedAgain) {
+TEST_F(Resynchronisation, PartialBlockIsForgottenAfterSilenceEvenAcrossAReopen) {
     start();
     sim->send("S00202000,00000400#");
     sim->send(Bytes(100, 0x11));
     sim->close_port();
+    std::this_thread::sleep_for(1200ms);
     sim->open_port();
     sim->send(greeting);
     EXPECT_EQ(sim->receive(3), prompt);
+    EXPECT_EQ(status_number(sim->status(), "monitor.rejected"), 1);
 }
 
 using Sessions = Link;

@@ -149,13 +149,6 @@ TEST_F(Robustness, PartialSDataIsAbandonedAfterHalfASecondOfSilence) {
     EXPECT_EQ(count(sim::Frame::greeting), 1u);
 }
 
-TEST_F(Robustness, AbandonDropsSDataAtOnce) {
-    send("S00201000,00000010#");
-    monitor.abandon();
-    send(greeting);
-    EXPECT_EQ(count(sim::Frame::greeting), 1u);
-}
-
 TEST_F(Robustness, HungCodeSilencesTheMonitorForGood) {
     load_code(device, 0x00202000, {arm::b(0x00202000, 0x00202000)});
     send("G00202000#");
