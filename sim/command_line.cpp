@@ -50,6 +50,12 @@ Faults:
   --fsr-never-ready    MC_FSR never shows FRDY, in either controller
   --corrupt ADDR       the flash byte at ADDR (hex) is stored inverted each
                        time its page is programmed
+  --stuck-lock LIST    lock regions (0-31, comma-separated) at start for
+                       good: clearing their lock bits gives LOCKE
+  --fail-command CODE:N
+                       the Nth flash command (from 1, both controllers
+                       counted) with command code CODE (hex: 01 WP, 02 SLB,
+                       04 CLB, 08 EA, 0B SGPB, 0D CGPB, 0F SSB) gives PROGE
 
 Monitor commands (addresses and values in hex, either case):
   0x80 0x80 #          greeting             -> "\n\r>"
@@ -126,6 +132,16 @@ std::uint32_t parse_regions(const std::string& option, const std::string& text) 
     }
 }
 
+sim::FailingCommand parse_failing_command(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) throw std::invalid_argument("--fail-command is CODE:N");
+    const std::uint32_t code = parse_hex("--fail-command", text.substr(0, colon));
+    if (code > 0x0F) throw std::invalid_argument("--fail-command: command codes are 0 to F");
+    const std::uint64_t occurrence = parse_count("--fail-command", text.substr(colon + 1));
+    if (occurrence == 0) throw std::invalid_argument("--fail-command counts from 1");
+    return {static_cast<std::uint8_t>(code), occurrence};
+}
+
 sim::GreetingAnswer parse_greeting(const std::string& text) {
     static const std::map<std::string, sim::GreetingAnswer> answers = {{"normal", sim::GreetingAnswer::normal},
                                                                        {"silent", sim::GreetingAnswer::silent},
@@ -179,6 +195,8 @@ public:
             {"--trickle", [&](const std::string& v) { faults.trickle_ms = parse_ms("--trickle", v); }},
             {"--locked", [&](const std::string& v) { device.locked_regions |= parse_regions("--locked", v); }},
             {"--corrupt", [&](const std::string& v) { device.corrupt_address = parse_hex("--corrupt", v); }},
+            {"--stuck-lock", [&](const std::string& v) { device.stuck_locks |= parse_regions("--stuck-lock", v); }},
+            {"--fail-command", [&](const std::string& v) { device.failing_command = parse_failing_command(v); }},
         };
         flags_ = {
             {"--fsr-never-ready", [&] { device.fsr_never_ready = true; }},

@@ -18,13 +18,15 @@ bool whole_range_in_flash(std::uint32_t address, std::size_t count) {
 
 Device::Device(const DeviceOptions& options)
     : store_(options.flash_file),
-      controllers_(store_, options.timing, FlashFaults{options.fsr_never_ready, options.corrupt_address}),
+      controllers_(store_, options.timing,
+                   FlashFaults{options.fsr_never_ready, options.corrupt_address, options.stuck_locks,
+                               options.failing_command}),
       bus_(store_, controllers_, options.chip_id),
       // Set up now rather than at the first G, whose reply the updater
       // awaits for only some 150 ms.
       cpu_(bus_, options.instruction_budget) {
     NonVolatileBits bits = store_.bits();
-    bits.lock_bits |= options.locked_regions;
+    bits.lock_bits |= options.locked_regions | options.stuck_locks;
     store_.set_bits(bits);
 }
 
@@ -34,6 +36,7 @@ void Device::note_host_write(std::uint32_t address, std::size_t count) {
 }
 
 void Device::write_memory(std::uint32_t address, const std::uint8_t* data, std::size_t count) {
+    if (count == 0) return;
     note_host_write(address, count);
     if (whole_range_in_sram(address, count)) {
         std::memcpy(bus_.sram() + (address - sram_base), data, count);
@@ -43,6 +46,7 @@ void Device::write_memory(std::uint32_t address, const std::uint8_t* data, std::
 }
 
 void Device::read_memory(std::uint32_t address, std::uint8_t* data, std::size_t count) {
+    if (count == 0) return;
     if (whole_range_in_sram(address, count)) {
         std::memcpy(data, bus_.sram() + (address - sram_base), count);
     } else if (whole_range_in_flash(address, count)) {

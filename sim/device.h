@@ -26,6 +26,8 @@ struct DeviceOptions {
     std::uint32_t locked_regions = 0;  // bit r: region r locked at start
     bool fsr_never_ready = false;
     std::optional<std::uint32_t> corrupt_address;
+    std::uint32_t stuck_locks = 0;     // bit r: region r locked for good, CLB refused
+    std::optional<FailingCommand> failing_command;
     std::uint64_t instruction_budget = 5'000'000;
 };
 

@@ -57,7 +57,7 @@ void FlashControllers::write_fcr(int index, std::uint32_t value) {
     const std::uint32_t page = value >> 8 & (pages_per_bank - 1);
     const bool key_ok = value >> 24 == command_key;
     const std::optional<FlashCommand> command = decode(code);
-    if (refuses(controller, command, key_ok, page)) {
+    if (injected_failure(code) || refuses(controller, command, key_ok, page)) {
         controller.proge = true;
         ++controller.counters.proge;
     } else if (touches_locked_region(index, *command, page)) {
@@ -81,12 +81,18 @@ bool FlashControllers::refuses(const Controller& controller, std::optional<Flash
     return gpnvm && argument >= gpnvm_bit_count;
 }
 
+bool FlashControllers::injected_failure(std::uint8_t code) {
+    const auto& failing = faults_.failing_command;
+    return failing && failing->code == code && ++failing_code_seen_ == failing->occurrence;
+}
+
 bool FlashControllers::touches_locked_region(int controller, FlashCommand command, std::uint32_t page) const {
     const NonVolatileBits& bits = store_.bits();
     switch (command) {
     case FlashCommand::WP:
     case FlashCommand::WPL: return bits.lock_bits >> region_of(controller, page) & 1;
     case FlashCommand::EA: return controller_lock_bits(bits, controller) != 0;
+    case FlashCommand::CLB: return faults_.stuck_locks >> region_of(controller, page) & 1;
     default: return false;
     }
 }

@@ -39,10 +39,20 @@ struct ControllerCounters {
     std::uint64_t proge = 0;  // refused: wrong key, unknown command, bad argument or busy
 };
 
+// The `occurrence`-th command written with this code (counted from 1, over
+// both controllers) is refused with PROGE.
+struct FailingCommand {
+    std::uint8_t code;
+    std::uint64_t occurrence;
+};
+
 struct FlashFaults {
     bool fsr_never_ready = false;
     // Absolute address of a byte stored inverted whenever its page is programmed.
     std::optional<std::uint32_t> corrupt_address;
+    // Bit r: region r's lock bit cannot be cleared; CLB on it gives LOCKE.
+    std::uint32_t stuck_locks = 0;
+    std::optional<FailingCommand> failing_command;
 };
 
 namespace fsr {
@@ -97,6 +107,7 @@ private:
     bool busy(const Controller& controller) const { return Clock::now() < controller.busy_until; }
     bool refuses(const Controller& controller, std::optional<FlashCommand> command, bool key_ok,
                  std::uint32_t argument) const;
+    bool injected_failure(std::uint8_t code);
     bool touches_locked_region(int controller, FlashCommand command, std::uint32_t page) const;
     void carry_out(int controller, FlashCommand command, std::uint32_t page);
     double duration_ms(const Controller& controller, FlashCommand command) const;
@@ -109,6 +120,7 @@ private:
     std::array<Controller, controller_count> controllers_;
     std::vector<ControllerCommand> log_;
     double busy_ms_ = 0;
+    std::uint64_t failing_code_seen_ = 0;
     // What the corrupted byte would hold on a sound chip.
     std::uint8_t corrupt_intended_ = 0xFF;
 };

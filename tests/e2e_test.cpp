@@ -242,4 +242,26 @@ TEST_F(Programming, DeviceSilentMidWriteEndsTheRunInBoundedTime) {
     EXPECT_EQ(device->count("link.frames_in"), 111u);
 }
 
+TEST_F(Programming, RefusedPageWriteEndsTheRunWithTheAppletsStatus) {
+    start_device({"--fail-command", "01:11"});  // the second page's third flash page
+    const ProgramRun run = run_updater("y\n", test_image(5000));
+    EXPECT_NE(run.out.find("     Программирование  неверный код статуса WR 2 \n"), std::string::npos) << run.out;
+    EXPECT_TRUE(shows_box(run.out, "Error 11"));
+    const auto status = device->status();
+    EXPECT_EQ(status.at("monitor.G"), "36");  // start, 32 unlocks, erase, two pages
+    EXPECT_EQ(status.at("lock_bits"), "\"0x00000000\"");
+    EXPECT_EQ(status.at("gpnvm"), "[0, 0, 0]");
+}
+
+TEST_F(Programming, RegionThatCannotBeUnlockedStopsTheRunBeforeTheErase) {
+    start_device({"--stuck-lock", "5"});
+    const ProgramRun run = run_updater("y\n", test_image(5000));
+    EXPECT_NE(run.out.find("     Очистка памяти . - неверный код статуса CLB 5 \n"), std::string::npos) << run.out;
+    EXPECT_TRUE(shows_box(run.out, "Error 11"));
+    const auto status = device->status();
+    EXPECT_EQ(status.at("monitor.G"), "7");  // start and six unlocks
+    EXPECT_EQ(status.at("efc0.EA"), "0");
+    EXPECT_EQ(status.at("efc0.WP"), "0");
+}
+
 }  // namespace

@@ -373,4 +373,52 @@ TEST_F(CorruptByte, OtherPagesAreSound) {
     EXPECT_EQ(stored(), 0xFF);
 }
 
+class StuckLock : public FlashController {
+protected:
+    StuckLock() : FlashController(options()) {}
+    static sim::DeviceOptions options() {
+        sim::DeviceOptions options;
+        options.stuck_locks = 1u << 20;  // bank 1, pages 256 to 319
+        return options;
+    }
+};
+
+TEST_F(StuckLock, RegionStartsLockedAndClearingItGivesLocke) {
+    EXPECT_EQ(device.lock_bits(), 1u << 20);
+    command(1, clb, 256);
+    EXPECT_EQ(device.read_word(mc_fsr(1)) & (locke | proge | frdy), locke | frdy);
+    EXPECT_EQ(device.lock_bits(), 1u << 20);
+    // Other regions lock and unlock as ever.
+    command(1, slb, 0);
+    command(1, clb, 0);
+    EXPECT_EQ(device.read_word(mc_fsr(1)) & (locke | proge), 0u);
+    EXPECT_EQ(device.lock_bits(), 1u << 20);
+}
+
+class FailingCommand : public FlashController {
+protected:
+    FailingCommand() : FlashController(options()) {}
+    static sim::DeviceOptions options() {
+        sim::DeviceOptions options;
+        options.failing_command = sim::FailingCommand{wp, 3};
+        return options;
+    }
+};
+
+TEST_F(FailingCommand, OnlyTheChosenOccurrenceOfThatCodeFailsOverBothControllers) {
+    command(0, slb, 0);  // another code does not count
+    command(0, clb, 0);
+    // Pages 0 and 1 of bank 0, then pages 2 and 3 of bank 1.
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        const int controller = i < 2 ? 0 : 1;
+        load((controller ? bank1 : flash) + i * page, {0x11111111u * (i + 1)});
+        command(controller, wp, i);
+        EXPECT_EQ(device.read_word(mc_fsr(controller)) & proge, i == 2 ? proge : 0u) << i;
+    }
+    EXPECT_EQ(flash_word(flash), 0x11111111u);
+    EXPECT_EQ(flash_word(flash + page), 0x22222222u);
+    EXPECT_TRUE(erased(bank1 + 2 * page, page));
+    EXPECT_EQ(flash_word(bank1 + 3 * page), 0x44444444u);
+}
+
 }  // namespace
