@@ -116,8 +116,8 @@ TEST_F(Programming, YesWritesVerifiesLocksAndSetsTheBootBit) {
     EXPECT_NE(progress.find("Запись новой программы в прибор выполнена"), std::string::npos);
 
     const auto status = device->status();
-    EXPECT_EQ(status.at("lock_bits"), "\"0xFFFFFFFF\"");
-    EXPECT_EQ(status.at("gpnvm"), "[0, 0, 1]");
+    EXPECT_EQ(status_value(status, "lock_bits"), "\"0xFFFFFFFF\"");
+    EXPECT_EQ(status_value(status, "gpnvm"), "[0, 0, 1]");
     EXPECT_EQ(device->count("monitor.G"), 1u + 32 + 1 + 3 + 32 + 1);
     // The third page holds the file's last 952 bytes, then zeros; the rest
     // of bank 0 is erased.
@@ -159,9 +159,9 @@ TEST_F(Programming, CancelOrNoThenNoSendsNothingMore) {
         EXPECT_EQ(occurrences(run.out, start_question), 1u);
         EXPECT_EQ(occurrences(run.out, cancel_question), answers.rfind("n", 0) == 0 ? 1u : 0u);
         const auto status = device->status();
-        EXPECT_EQ(status.at("link.frames_in"), "2");  // greeting and chip identification
-        EXPECT_EQ(status.at("monitor.w"), "1");
-        EXPECT_EQ(status.at("gpnvm"), "[0, 0, 0]");
+        EXPECT_EQ(status_value(status, "link.frames_in"), "2");  // greeting and chip identification
+        EXPECT_EQ(status_value(status, "monitor.w"), "1");
+        EXPECT_EQ(status_value(status, "gpnvm"), "[0, 0, 0]");
         device.reset();
     }
 }
@@ -176,11 +176,11 @@ TEST_F(Programming, NoThenYesCancelsProgrammingMode) {
     EXPECT_TRUE(shows_box(shown, "ZELMIRAN"));
     EXPECT_NE(shown.find("---  Режим программирования отменен  ---"), std::string::npos);
     const auto status = device->status();
-    EXPECT_EQ(status.at("gpnvm"), "[0, 0, 1]");
-    EXPECT_EQ(status.at("monitor.W"), "5");
-    EXPECT_EQ(status.at("monitor.w"), "3");
-    EXPECT_EQ(status.at("efc0.SGPB"), "1");
-    EXPECT_EQ(status.at("monitor.G"), "0");
+    EXPECT_EQ(status_value(status, "gpnvm"), "[0, 0, 1]");
+    EXPECT_EQ(status_value(status, "monitor.W"), "5");
+    EXPECT_EQ(status_value(status, "monitor.w"), "3");
+    EXPECT_EQ(status_value(status, "efc0.SGPB"), "1");
+    EXPECT_EQ(status_value(status, "monitor.G"), "0");
 }
 
 TEST_F(Programming, ControllerIdentityIsCheckedUnderTheMask) {
@@ -225,7 +225,7 @@ TEST_F(Programming, MismatchIsReportedWithAddressAndBothBytes) {
     EXPECT_NE(flash_byte, file_byte);
     EXPECT_LE(flash_byte, 0xFFu);
     EXPECT_TRUE(shows_box(run.out, "Error 11"));
-    EXPECT_EQ(device->status().at("lock_bits"), "\"0x00000000\"");
+    EXPECT_EQ(status_value(device->status(), "lock_bits"), "\"0x00000000\"");
 }
 
 TEST_F(Programming, DeviceSilentMidWriteEndsTheRunInBoundedTime) {
@@ -248,9 +248,9 @@ TEST_F(Programming, RefusedPageWriteEndsTheRunWithTheAppletsStatus) {
     EXPECT_NE(run.out.find("     Программирование  неверный код статуса WR 2 \n"), std::string::npos) << run.out;
     EXPECT_TRUE(shows_box(run.out, "Error 11"));
     const auto status = device->status();
-    EXPECT_EQ(status.at("monitor.G"), "36");  // start, 32 unlocks, erase, two pages
-    EXPECT_EQ(status.at("lock_bits"), "\"0x00000000\"");
-    EXPECT_EQ(status.at("gpnvm"), "[0, 0, 0]");
+    EXPECT_EQ(status_value(status, "monitor.G"), "36");  // start, 32 unlocks, erase, two pages
+    EXPECT_EQ(status_value(status, "lock_bits"), "\"0x00000000\"");
+    EXPECT_EQ(status_value(status, "gpnvm"), "[0, 0, 0]");
 }
 
 TEST_F(Programming, RegionThatCannotBeUnlockedStopsTheRunBeforeTheErase) {
@@ -259,9 +259,9 @@ TEST_F(Programming, RegionThatCannotBeUnlockedStopsTheRunBeforeTheErase) {
     EXPECT_NE(run.out.find("     Очистка памяти . - неверный код статуса CLB 5 \n"), std::string::npos) << run.out;
     EXPECT_TRUE(shows_box(run.out, "Error 11"));
     const auto status = device->status();
-    EXPECT_EQ(status.at("monitor.G"), "7");  // start and six unlocks
-    EXPECT_EQ(status.at("efc0.EA"), "0");
-    EXPECT_EQ(status.at("efc0.WP"), "0");
+    EXPECT_EQ(status_value(status, "monitor.G"), "7");  // start and six unlocks
+    EXPECT_EQ(status_value(status, "efc0.EA"), "0");
+    EXPECT_EQ(status_value(status, "efc0.WP"), "0");
 }
 
 }  // namespace

@@ -1,66 +1,27 @@
 #include "sim_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <fstream>
-#include <functional>
 #include <poll.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 
 using steady = std::chrono::steady_clock;
 
-bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = steady::now() + limit;
-    while (!done()) {
-        if (steady::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 }  // namespace
 
 Bytes to_bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 SimProcess::SimProcess(const std::filesystem::path& folder, const std::vector<std::string>& arguments)
-    : folder_(folder) {
-    std::vector<std::string> words = {ZELMIRAN_SIM_PATH,
-                                      "--link", link().string(),
-                                      "--ready", (folder / "ready").string(),
-                                      "--status", status_file().string()};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    const std::string error_file = (folder / "stderr.txt").string();
-    // The marker of a device started earlier in the folder must not count.
-    std::filesystem::remove(folder / "ready");
-    pid_ = fork();
-    if (pid_ == 0) {
-        const int error = open(error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(error, STDERR_FILENO);
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    const bool up = wait_until([&] { return std::filesystem::exists(folder / "ready"); }, std::chrono::seconds(10));
-    if (!up) throw std::runtime_error("zelmiran-sim did not come up: " + standard_error());
-}
+    : SimDevice(SimPaths{folder / "COM7", folder / "ready", folder / "status.json", folder / "stderr.txt", {}},
+                arguments) {}
 
-SimProcess::~SimProcess() {
-    close_port();
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-}
+SimProcess::~SimProcess() { close_port(); }
 
 void SimProcess::open_port() {
     close_port();
@@ -137,46 +98,4 @@ bool SimProcess::hung_up(std::chrono::milliseconds limit) {
         if (read(port_, unread, sizeof unread) < 0 && errno == EIO) return true;
     }
     return false;
-}
-
-std::string SimProcess::status() {
-    std::filesystem::remove(status_file());
-    signal(SIGUSR1);
-    if (!wait_until([&] { return std::filesystem::exists(status_file()); }, std::chrono::seconds(5))) return "";
-    std::ifstream in(status_file());
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void SimProcess::signal(int number) { kill(pid_, number); }
-
-int SimProcess::wait_exit(std::chrono::milliseconds limit) {
-    int status = 0;
-    const bool exited = wait_until([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-    if (!exited) return -1;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string SimProcess::standard_error() const {
-    std::ifstream in(folder_ / "stderr.txt");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string status_value(const std::string& status, const std::string& key) {
-    const std::string marker = "\"" + key + "\": ";
-    const std::size_t at = status.find(marker);
-    if (at == std::string::npos) return "";
-    const std::size_t start = at + marker.size();
-    std::string value = status.substr(start, status.find('\n', start) - start);
-    if (!value.empty() && value.back() == ',') value.pop_back();
-    return value;
-}
-
-double status_number(const std::string& status, const std::string& key) {
-    const std::string value = status_value(status, key);
-    return value.empty() ? -1 : std::stod(value);
 }

@@ -2,31 +2,27 @@
 // port opened and used the way the updater does.
 #pragma once
 
+#include "support/sim_device.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes to_bytes(const std::string& text);
 
-class SimProcess {
+class SimProcess : public SimDevice {
 public:
     // Starts the program with --link FOLDER/COM7, --ready and --status in the
     // folder and `arguments`, and waits until it listens. Throws when it
     // does not come up.
     SimProcess(const std::filesystem::path& folder, const std::vector<std::string>& arguments = {});
-    // Kills the program if it still runs.
+    // The port is closed before the program is stopped.
     ~SimProcess();
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    std::filesystem::path link() const { return folder_ / "COM7"; }
-    std::filesystem::path status_file() const { return folder_ / "status.json"; }
 
     // As the updater opens it: exclusive, raw, 8N1, queues flushed.
     void open_port();
@@ -42,21 +38,6 @@ public:
     // True when the port reports a hang-up within `limit`.
     bool hung_up(std::chrono::milliseconds limit);
 
-    // The status report the program writes on SIGUSR1.
-    std::string status();
-    void signal(int number);
-    // Waits for the program's exit; its exit code, or -1 when it did not
-    // exit normally within `limit`.
-    int wait_exit(std::chrono::milliseconds limit = std::chrono::seconds(10));
-    std::string standard_error() const;
-
 private:
-    std::filesystem::path folder_;
-    pid_t pid_ = -1;
     int port_ = -1;
 };
-
-// The number after "key": in a status report, or -1 when the key is missing.
-double status_number(const std::string& status, const std::string& key);
-// The raw text after "key": up to the end of its line, without the comma.
-std::string status_value(const std::string& status, const std::string& key);

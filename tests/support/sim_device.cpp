@@ -1,11 +1,10 @@
 #include "support/sim_device.h"
 
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
-#include <regex>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
@@ -13,92 +12,131 @@
 
 namespace {
 
-constexpr auto start_limit = std::chrono::seconds(10);
-constexpr auto poll_interval = std::chrono::milliseconds(5);
+using steady = std::chrono::steady_clock;
+
+// For the start, a status report, and the exit after SIGTERM.
+constexpr auto time_limit = std::chrono::seconds(10);
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = steady::now() + limit;
+    while (!done()) {
+        if (steady::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 std::string read_text(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
+SimPaths updater_view(const std::filesystem::path& folder, int port_number) {
+    const std::string name = "sim" + std::to_string(port_number);
+    return {folder / ("COM" + std::to_string(port_number)), folder / (name + ".ready"), folder / (name + ".json"),
+            folder / (name + ".log"), folder / (name + ".flash")};
+}
+
 }  // namespace
 
-SimDevice::SimDevice(const std::filesystem::path& folder, int port_number, std::vector<std::string> options)
-    : folder_(folder),
-      status_file_(folder / ("sim" + std::to_string(port_number) + ".json")),
-      flash_file_(folder / ("sim" + std::to_string(port_number) + ".flash")),
-      log_file_(folder / ("sim" + std::to_string(port_number) + ".log")) {
-    const std::filesystem::path ready = folder / ("sim" + std::to_string(port_number) + ".ready");
-    std::filesystem::remove(ready);
+SimDevice::SimDevice(const SimPaths& paths, const std::vector<std::string>& options) : paths_(paths) {
     std::vector<std::string> arguments = {ZELMIRAN_SIM_PATH,
-                                          "--link", (folder / ("COM" + std::to_string(port_number))).string(),
-                                          "--ready", ready.string(),
-                                          "--status", status_file_.string(),
-                                          "--flash", flash_file_.string()};
+                                          "--link", paths_.link.string(),
+                                          "--ready", paths_.ready.string(),
+                                          "--status", paths_.status.string()};
+    if (!paths_.flash.empty()) arguments.insert(arguments.end(), {"--flash", paths_.flash.string()});
     arguments.insert(arguments.end(), options.begin(), options.end());
+    // Built before the fork, so that the child only calls what is safe there.
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const std::string log_name = paths_.log.string();
+    // The marker of a device started earlier in the folder must not count.
+    std::filesystem::remove(paths_.ready);
     pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("cannot start zelmiran-sim");
     if (pid_ == 0) {
-        const int log = open(log_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int log = open(log_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         dup2(log, STDERR_FILENO);
         const int nothing = open("/dev/null", O_RDWR | O_CLOEXEC);
         dup2(nothing, STDIN_FILENO);
         dup2(nothing, STDOUT_FILENO);
-        std::vector<char*> argv;
-        for (auto& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
     }
-    const auto deadline = std::chrono::steady_clock::now() + start_limit;
-    while (!std::filesystem::exists(ready)) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            throw std::runtime_error("zelmiran-sim ended at start: " + log());
-        }
-        if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("zelmiran-sim not ready");
-        std::this_thread::sleep_for(poll_interval);
+    const bool ready = wait_until([&] { return std::filesystem::exists(paths_.ready) || ended(); }, time_limit);
+    if (pid_ < 0) throw std::runtime_error("zelmiran-sim ended at start: " + standard_error());
+    if (!ready) {
+        stop();
+        throw std::runtime_error("zelmiran-sim not ready: " + standard_error());
     }
 }
+
+SimDevice::SimDevice(const std::filesystem::path& folder, int port_number, const std::vector<std::string>& options)
+    : SimDevice(updater_view(folder, port_number), options) {}
 
 SimDevice::~SimDevice() { stop(); }
 
-void SimDevice::stop() {
-    if (pid_ < 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
+bool SimDevice::ended() {
+    if (pid_ < 0) return true;
+    if (waitpid(pid_, &exit_status_, WNOHANG) != pid_) return false;
     pid_ = -1;
+    return true;
 }
 
-std::map<std::string, std::string> SimDevice::status() {
-    if (pid_ >= 0) {
-        // Ask for a fresh report and wait until it has been rewritten.
-        std::filesystem::remove(status_file_);
+std::string SimDevice::status() {
+    if (!ended()) {
+        // The report is renamed into place whole, so being there is enough.
+        std::filesystem::remove(paths_.status);
         kill(pid_, SIGUSR1);
-        const auto deadline = std::chrono::steady_clock::now() + start_limit;
-        while (read_text(status_file_).find('}') == std::string::npos &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(poll_interval);
+        wait_until([&] { return std::filesystem::exists(paths_.status) || ended(); }, time_limit);
     }
-    std::map<std::string, std::string> report;
-    static const std::regex entry("\"([^\"]+)\": (\"[^\"]*\"|\\[[^\\]]*\\]|[^,\\n]+)");
-    const std::string text = read_text(status_file_);
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), entry); it != std::sregex_iterator(); ++it)
-        report[(*it)[1]] = (*it)[2];
-    return report;
+    return read_text(paths_.status);
 }
 
 std::uint64_t SimDevice::count(const std::string& key) {
-    const auto report = status();
-    const auto found = report.find(key);
-    if (found == report.end()) throw std::runtime_error("no status entry " + key);
-    return std::stoull(found->second);
+    const std::string value = status_value(status(), key);
+    if (value.empty()) throw std::runtime_error("no status entry " + key);
+    return std::stoull(value);
 }
 
-std::vector<std::uint8_t> SimDevice::flash() {
-    const std::string bytes = read_text(flash_file_);
+std::vector<std::uint8_t> SimDevice::flash() const {
+    const std::string bytes = read_text(paths_.flash);
     return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
-std::string SimDevice::log() const { return read_text(log_file_); }
+std::string SimDevice::standard_error() const { return read_text(paths_.log); }
+
+void SimDevice::signal(int number) {
+    // A pid of -1 would signal every process of the user.
+    if (!ended()) kill(pid_, number);
+}
+
+int SimDevice::wait_exit(std::chrono::milliseconds limit) {
+    if (!wait_until([&] { return ended(); }, limit)) return -1;
+    return WIFEXITED(exit_status_) ? WEXITSTATUS(exit_status_) : -1;
+}
+
+void SimDevice::stop() {
+    signal(SIGTERM);
+    if (wait_until([&] { return ended(); }, time_limit)) return;
+    // Stuck: it must not outlive the test.
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &exit_status_, 0);
+    pid_ = -1;
+}
+
+std::string status_value(const std::string& status, const std::string& key) {
+    const std::string marker = "\"" + key + "\": ";
+    const std::size_t at = status.find(marker);
+    if (at == std::string::npos) return "";
+    const std::size_t start = at + marker.size();
+    std::string value = status.substr(start, status.find('\n', start) - start);
+    if (!value.empty() && value.back() == ',') value.pop_back();
+    return value;
+}
+
+double status_number(const std::string& status, const std::string& key) {
+    const std::string value = status_value(status, key);
+    return value.empty() ? -1 : std::stod(value);
+}
