@@ -12,6 +12,7 @@ namespace {
 const std::string banner =
     "\n  ***  Обновление встроенного ПО майндмашины 'ЗЕЛМИРАН'  *** ( V1.0 a-test) \n\n";
 const std::string search_heading = " \n2. Поиск устройства ... \n    ";
+const std::string device_heading = " \n   Прибор 'Зелмиран' подключен к компьютеру и готов к программированию \n";
 
 std::string job_step(const std::string& name) {
     return "1. Определение загружаемого файла  \n   Имя файла новой программы : " + name + " \n \n";
@@ -151,7 +152,9 @@ TEST_F(Texts, FoundDeviceIsGreetedOnceAndMarked) {
     PtyPeer device(ports(), 3);
     device.answer_greeting({0x0A, 0x0D});
     const ProgramRun result = run();
-    EXPECT_EQ(result.out, banner + job_step("fw.bin") + search_heading + ".3. \n");
+    // The device stage follows on the port found.
+    EXPECT_EQ(result.out.rfind(banner + job_step("fw.bin") + search_heading + ".3. \n" + device_heading, 0), 0u)
+        << result.out;
     EXPECT_EQ(device.greeting_received(), (Bytes{0x80, 0x80, '#'}));
     EXPECT_TRUE(device.drain().empty());
 }
@@ -163,7 +166,8 @@ TEST_F(Texts, TraceShowsTheLinkOnStandardErrorOnly) {
     PtyPeer device(ports(), 2);
     device.answer_greeting({0x0A, 0x0D});
     const ProgramRun traced = run(false, {"ZELMIRAN_TRACE=1"});
-    EXPECT_EQ(traced.out, banner + job_step("fw.bin") + search_heading + ".2. \n");
+    EXPECT_EQ(traced.out.rfind(banner + job_step("fw.bin") + search_heading + ".2. \n" + device_heading, 0), 0u)
+        << traced.out;
     EXPECT_NE(traced.err.find("COM1: not opened: open(" + (ports() / "COM1").string() +
                               "): No such file or directory"),
               std::string::npos)
