@@ -1,5 +1,6 @@
 #include "sim/device.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace sim {
@@ -71,7 +72,9 @@ std::uint32_t Device::read_word(std::uint32_t address) { return read(address, 4)
 RunResult Device::run(std::uint32_t address) {
     if (sram_changed_) cpu_.forget_code();
     sram_changed_ = false;
+    const auto start = std::chrono::steady_clock::now();
     RunResult result = cpu_.run(address);
+    run_ms_ += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     ++runs_;
     run_instructions_ += result.instructions;
     return result;

@@ -61,6 +61,10 @@ public:
     double busy_ms() const;
     std::uint64_t runs() const { return runs_; }
     std::uint64_t run_instructions() const { return run_instructions_; }
+    // Real time spent emulating code started by G, apart from waits for busy
+    // flash controllers (those are modelled device time): the virtual
+    // device's own overhead, which a real chip does not have.
+    double emulation_ms() const { return run_ms_ - controllers_.held_ms(); }
     // Pushes the flash contents to the flash file now.
     void sync();
 
@@ -74,6 +78,7 @@ private:
     bool sram_changed_ = false;
     std::uint64_t runs_ = 0;
     std::uint64_t run_instructions_ = 0;
+    double run_ms_ = 0;
 };
 
 }  // namespace sim

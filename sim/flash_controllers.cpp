@@ -169,9 +169,12 @@ std::uint32_t FlashControllers::read_fsr(int index, Requester who) {
     const std::uint32_t value = peek_fsr(index);
     controller.locke = false;
     controller.proge = false;
+    // Target code can only poll until the command is done: hold it there in
+    // one sleep, which keeps the emulated loop short and the timing close.
     if (who == Requester::target && busy(controller)) {
-        const auto remaining = controller.busy_until - Clock::now();
-        std::this_thread::sleep_for(std::min<Clock::duration>(remaining, std::chrono::milliseconds(1)));
+        const Clock::time_point start = Clock::now();
+        std::this_thread::sleep_until(controller.busy_until);
+        held_ms_ += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     }
     return value;
 }

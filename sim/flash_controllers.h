@@ -77,8 +77,9 @@ public:
     std::uint32_t fmr(int controller) const { return controllers_[controller].fmr; }
     void write_fmr(int controller, std::uint32_t value);
     void write_fcr(int controller, std::uint32_t value);
-    // Clears LOCKE and PROGE. Target code reading a busy controller is held
-    // up to 1 ms of real time per read, so its polling loop stays short.
+    // Clears LOCKE and PROGE. Target code reading a busy controller still
+    // sees FRDY 0 but is held until the command is done, so its polling loop
+    // stays short.
     std::uint32_t read_fsr(int controller, Requester who);
     // MC_FSR as it stands, without the read's side effects.
     std::uint32_t peek_fsr(int controller) const;
@@ -90,6 +91,8 @@ public:
     const ControllerCounters& counters(int controller) const { return controllers_[controller].counters; }
     // Modelled time the controllers have been busy, summed over commands.
     double busy_ms() const { return busy_ms_; }
+    // Real time target code has been held waiting for busy controllers.
+    double held_ms() const { return held_ms_; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -120,6 +123,7 @@ private:
     std::array<Controller, controller_count> controllers_;
     std::vector<ControllerCommand> log_;
     double busy_ms_ = 0;
+    double held_ms_ = 0;
     std::uint64_t failing_code_seen_ = 0;
     // What the corrupted byte would hold on a sound chip.
     std::uint8_t corrupt_intended_ = 0xFF;

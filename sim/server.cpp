@@ -12,6 +12,7 @@
 #include <fstream>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -95,7 +96,8 @@ private:
         pollfd entries[3] = {{link_.master(), static_cast<short>(POLLIN | (writable_wanted ? POLLOUT : 0)), 0},
                              {link_.port_watch(), POLLIN, 0},
                              {signals_.fd(), POLLIN, 0}};
-        if (poll(entries, 3, wait_ms(now)) < 0 && errno != EINTR)
+        const std::optional<timespec> wait = wait_time(now);
+        if (ppoll(entries, 3, wait ? &*wait : nullptr, nullptr) < 0 && errno != EINTR)
             throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
         take_signals();
         take_input();
@@ -118,14 +120,16 @@ private:
     }
 
     // Until the next byte is due or a partial command runs out of patience.
-    int wait_ms(Clock::time_point now) const {
+    // Kept to the nanosecond: the modelled reply latency is a millisecond.
+    std::optional<timespec> wait_time(Clock::time_point now) const {
         std::optional<Clock::time_point> wake = monitor_.deadline();
         const std::optional<Clock::time_point> due = output_.next_due();
         if (due && *due > now && (!wake || *due < *wake)) wake = due;
         if (delivered_since_) wake = now + settle;
-        if (!wake) return -1;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count();
-        return static_cast<int>(std::max<decltype(left)>(left, 0));
+        if (!wake) return std::nullopt;
+        const long long left = std::max<long long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(*wake - now).count(), 0);
+        return timespec{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
     }
 
     void take_signals() {
@@ -183,6 +187,9 @@ private:
 }  // namespace
 
 int serve(Device& device, const ServeOptions& options) {
+    // Timed waits end when asked, not up to 50 us later: the timing model
+    // is made of thousands of them.
+    prctl(PR_SET_TIMERSLACK, 1UL);
     // A marker left by an earlier device must not announce this one.
     remove_ready_marker(options.ready);
     return Server(device, options).run();

@@ -91,6 +91,9 @@ std::string format_status(const Device& device, const Monitor& monitor, const Li
     char busy[32];
     std::snprintf(busy, sizeof busy, "%.3f", device.busy_ms() + link.latency_ms);
     json.raw("busy_ms", busy);
+    char emulation[32];
+    std::snprintf(emulation, sizeof emulation, "%.3f", device.emulation_ms());
+    json.raw("emulation_ms", emulation);
     json.number("link.bytes_in", link.bytes_in);
     json.number("link.bytes_out", link.bytes_out);
     json.number("link.frames_in", monitor.counters().received);
