@@ -137,11 +137,11 @@ TEST_F(Status, EveryKeyHasALineOfItsOwn) {
         ++keys;
     }
     // Chip bits, eleven monitor counters, ten per controller, the debug
-    // unit, busy time, four link counters, runs and the hang.
-    EXPECT_EQ(keys, 3 + 11 + 20 + 1 + 1 + 4 + 2 + 1);
+    // unit, busy and emulation time, four link counters, runs and the hang.
+    EXPECT_EQ(keys, 3 + 11 + 20 + 1 + 2 + 4 + 2 + 1);
     for (const char* key : {"lock_bits", "gpnvm", "security", "monitor.greeting", "monitor.G", "efc1.CGPB",
-                            "efc1.LOCKE", "debug_unit", "busy_ms", "link.replies_out", "runs", "run_instructions",
-                            "hang"})
+                            "efc1.LOCKE", "debug_unit", "busy_ms", "emulation_ms", "link.replies_out", "runs",
+                            "run_instructions", "hang"})
         EXPECT_NE(status_value(status, key), "") << key;
 }
 
