@@ -2,38 +2,14 @@
 // console text in the OEM code page.
 #include "link/serial.h"
 #include "link/serial_platform.h"
+#include "support/stdout_capture.h"
 #include "ui/dialog.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 #include <windows.h>
 
 namespace {
-
-// Captures what is written to standard output, byte for byte.
-class StdoutCapture {
-public:
-    StdoutCapture() : file_(std::tmpfile()), saved_(dup(1)) {
-        std::fflush(stdout);
-        dup2(fileno(file_), 1);
-    }
-    ~StdoutCapture() { std::fclose(file_); }
-    std::string text() {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-        std::string all;
-        std::rewind(file_);
-        for (int c; (c = std::fgetc(file_)) != EOF;) all.push_back(static_cast<char>(c));
-        return all;
-    }
-
-private:
-    std::FILE* file_;
-    int saved_;
-};
 
 TEST(PortSearch, NoComPortsGivesCode1AndOnlyTheLineEnd) {
     StdoutCapture console;
