@@ -1,5 +1,7 @@
 #include "sim_process.h"
 
+#include "support/byte_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -43,45 +45,13 @@ void SimProcess::close_port() {
     port_ = -1;
 }
 
-void SimProcess::send(const Bytes& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = write(port_, bytes.data() + done, bytes.size() - done);
-        if (put > 0) {
-            done += static_cast<std::size_t>(put);
-        } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
-            throw std::runtime_error("port write failed");
-        } else {
-            pollfd entry = {port_, POLLOUT, 0};
-            poll(&entry, 1, 100);
-        }
-    }
-}
+void SimProcess::send(const Bytes& bytes) { send_bytes(port_, bytes); }
 
 Bytes SimProcess::receive(std::size_t count, std::chrono::milliseconds limit) {
-    Bytes got;
-    const auto deadline = steady::now() + limit;
-    while (got.size() < count) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now()).count();
-        if (left <= 0) break;
-        pollfd entry = {port_, POLLIN, 0};
-        if (poll(&entry, 1, static_cast<int>(left)) <= 0) continue;
-        if (entry.revents & (POLLHUP | POLLERR)) break;
-        std::uint8_t buffer[4096];
-        const ssize_t n = read(port_, buffer, std::min(sizeof buffer, count - got.size()));
-        if (n > 0) got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
+    return receive_bytes(port_, count, limit);
 }
 
-Bytes SimProcess::drain(std::chrono::milliseconds quiet) {
-    Bytes all;
-    for (;;) {
-        const Bytes more = receive(1 << 20, quiet);
-        if (more.empty()) return all;
-        all.insert(all.end(), more.begin(), more.end());
-    }
-}
+Bytes SimProcess::drain(std::chrono::milliseconds quiet) { return drain_bytes(port_, quiet); }
 
 Bytes SimProcess::ask(const std::string& frame, std::size_t count) {
     send(frame);

@@ -2,6 +2,8 @@
 // port opened and used the way the updater does.
 #pragma once
 
+#include "support/byte_io.h"
+
 #include "support/sim_device.h"
 
 #include <chrono>
@@ -11,7 +13,6 @@
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<std::uint8_t>;
 
 Bytes to_bytes(const std::string& text);
 

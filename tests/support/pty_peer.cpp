@@ -1,5 +1,7 @@
 #include "support/pty_peer.h"
 
+#include "support/byte_io.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -32,41 +34,13 @@ PtyPeer::~PtyPeer() {
     if (master_ >= 0) close(master_);
 }
 
-void PtyPeer::send(const Bytes& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = write(master_, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) throw std::runtime_error("pty write failed");
-        done += static_cast<std::size_t>(put);
-    }
-}
+void PtyPeer::send(const Bytes& bytes) { send_bytes(master_, bytes); }
 
 Bytes PtyPeer::receive(std::size_t count, std::chrono::milliseconds limit) {
-    Bytes got;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (got.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd entry = {master_, POLLIN, 0};
-        if (poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
-        std::uint8_t buffer[4096];
-        const ssize_t n = read(master_, buffer, std::min(sizeof buffer, count - got.size()));
-        if (n <= 0) break;
-        got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
+    return receive_bytes(master_, count, limit);
 }
 
-Bytes PtyPeer::drain(std::chrono::milliseconds quiet) {
-    Bytes all;
-    for (;;) {
-        const Bytes more = receive(1 << 20, quiet);
-        if (more.empty()) return all;
-        all.insert(all.end(), more.begin(), more.end());
-    }
-}
+Bytes PtyPeer::drain(std::chrono::milliseconds quiet) { return drain_bytes(master_, quiet); }
 
 void PtyPeer::answer_greeting(Bytes answer) {
     answerer_ = std::thread([this, answer] {

@@ -2,6 +2,8 @@
 // linked as FOLDER/COMn, the name the updater opens under ZELMIRAN_COM_DIR.
 #pragma once
 
+#include "support/byte_io.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -9,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-using Bytes = std::vector<std::uint8_t>;
 
 class PtyPeer {
 public:
