@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -20,7 +21,8 @@ struct Dialogue {
 };
 
 Dialogue run_box(const std::string& input, unsigned style, bool interactive = false,
-                 const char* caption = " Attention ", const char* text = start_cp1251) {
+                 const char* caption = " Attention ", const char* text = start_cp1251,
+                 DialogueLanguage language = DialogueLanguage::english) {
     std::string input_copy = input;
     std::FILE* in = input_copy.empty() ? std::fopen("/dev/null", "r")
                                        : fmemopen(input_copy.data(), input_copy.size(), "r");
@@ -28,7 +30,7 @@ Dialogue run_box(const std::string& input, unsigned style, bool interactive = fa
     std::size_t shown_size = 0;
     std::FILE* out = open_memstream(&shown, &shown_size);
     Dialogue result;
-    result.answer = console_message_box(in, out, interactive, caption, text, style);
+    result.answer = console_message_box(in, out, interactive, caption, text, style, language);
     std::fclose(out);
     result.shown.assign(shown, shown_size);
     std::free(shown);
@@ -79,6 +81,86 @@ TEST(Questions, InvalidAnswersAskAgainAndTheNextLineIsLeftUnread) {
          ++at)
         ++refused;
     EXPECT_EQ(refused, 3u);
+}
+
+Dialogue run_russian(const std::string& input, unsigned style, bool interactive = false) {
+    return run_box(input, style, interactive, " Attention ", start_cp1251, DialogueLanguage::russian);
+}
+
+TEST(RussianDialogue, AcceptsRussianAndEnglishAnswersInAnyCase) {
+    EXPECT_EQ(run_russian("д\n", start_question).answer, answer_yes);
+    EXPECT_EQ(run_russian(" Да \n", start_question).answer, answer_yes);
+    EXPECT_EQ(run_russian("НЕТ\n", start_question).answer, answer_no);
+    EXPECT_EQ(run_russian("о\n", start_question).answer, answer_cancel);
+    EXPECT_EQ(run_russian("ОТМЕНА\n", start_question).answer, answer_cancel);
+    EXPECT_EQ(run_russian("y\n", start_question).answer, answer_yes);
+    EXPECT_EQ(run_russian("Н\n", cancel_question).answer, answer_no);
+    EXPECT_EQ(run_russian("c\n", start_question).answer, answer_cancel);
+}
+
+TEST(RussianDialogue, PromptsAndButtonsAreRussian) {
+    const Dialogue refused = run_russian("о\nдаа\nyes\n", cancel_question);
+    EXPECT_EQ(refused.answer, answer_yes);
+    EXPECT_EQ(refused.shown,
+              "\n"
+              "+------------------------+\n"
+              "|  Attention   [warning] |\n"
+              "+------------------------+\n"
+              "| Запустить              |\n"
+              "+------------------------+\n"
+              "| [ Да ]  [ Нет ]        |\n"
+              "+------------------------+\n"
+              "Ответ: [д]а или [н]ет: о\n"
+              "Ответьте д или н.\n"
+              "Ответ: [д]а или [н]ет: даа\n"
+              "Ответьте д или н.\n"
+              "Ответ: [д]а или [н]ет: yes\n");
+
+    const Dialogue ended = run_russian("", start_question);
+    EXPECT_EQ(ended.answer, answer_cancel);
+    EXPECT_NE(ended.shown.find("| [ Да ]  [ Нет ]  [ Отмена ] |\n"), std::string::npos) << ended.shown;
+    EXPECT_NE(ended.shown.find("Ответ: [д]а, [н]ет или [о]тмена: (конец ввода)\n"), std::string::npos);
+    EXPECT_EQ(run_russian("", cancel_question).answer, answer_no);
+
+    const Dialogue typed = run_russian("\n", error_box, true);
+    EXPECT_NE(typed.shown.find("| [ OK ] "), std::string::npos);
+    EXPECT_NE(typed.shown.find("Нажмите Enter, чтобы продолжить "), std::string::npos);
+}
+
+TEST(RussianDialogue, EnglishDialogueTakesNoRussianAnswers) {
+    const Dialogue dialogue = run_box("да\n", start_question);
+    EXPECT_EQ(dialogue.answer, answer_cancel);
+    EXPECT_NE(dialogue.shown.find("Please answer y, n or c.\nAnswer [y]es, [n]o or [c]ancel: (end of input)\n"),
+              std::string::npos);
+}
+
+// The locale variables in the order the C library reads them for messages.
+TEST(RussianDialogue, LanguageComesFromTheFirstLocaleVariableSet) {
+    struct Saved {
+        const char* name;
+        std::string value;
+        bool set;
+    };
+    std::vector<Saved> saved;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        saved.push_back({name, value ? value : "", value != nullptr});
+    }
+    const auto language_with = [](const char* all, const char* messages, const char* lang) {
+        const char* values[] = {all, messages, lang};
+        const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+        for (int i = 0; i < 3; ++i) values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
+        return dialogue_language();
+    };
+    using enum DialogueLanguage;
+    EXPECT_EQ(language_with(nullptr, nullptr, "ru_RU.UTF-8"), russian);
+    EXPECT_EQ(language_with("ru_RU.KOI8-R", "C", "en_GB.UTF-8"), russian);
+    EXPECT_EQ(language_with("", "en_US.UTF-8", "ru_RU.UTF-8"), english);
+    EXPECT_EQ(language_with("C", nullptr, "ru_RU.UTF-8"), english);
+    EXPECT_EQ(language_with(nullptr, "ru_UA.UTF-8", nullptr), russian);
+    EXPECT_EQ(language_with(nullptr, nullptr, nullptr), english);
+    for (const Saved& variable : saved)
+        variable.set ? setenv(variable.name, variable.value.c_str(), 1) : unsetenv(variable.name);
 }
 
 TEST(InformingBoxes, WaitForEnterOnlyAtATerminal) {

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
-#include <strings.h>
 #include <unistd.h>
 
 namespace {
@@ -23,11 +22,53 @@ const char* icon_kind(unsigned style) {
     }
 }
 
-const char* button_row(unsigned style) {
+// The dialogue's own words, Windows-1251 like every operator text. Captions
+// and box texts are the program's and never change with the language.
+struct Words {
+    const char* yes_no_cancel;
+    const char* yes_no;
+    const char* ok;
+    const char* ask_three;
+    const char* ask_two;
+    const char* again_three;
+    const char* again_two;
+    const char* press_enter;
+    const char* end_of_input;
+};
+
+const Words english_words = {
+    "[ Yes ]  [ No ]  [ Cancel ]",
+    "[ Yes ]  [ No ]",
+    "[ OK ]",
+    "Answer [y]es, [n]o or [c]ancel: ",
+    "Answer [y]es or [n]o: ",
+    "Please answer y, n or c.\n",
+    "Please answer y or n.\n",
+    "Press Enter to continue ",
+    "(end of input)\n",
+};
+
+const Words russian_words = {
+    "[ Да ]  [ Нет ]  [ Отмена ]",
+    "[ Да ]  [ Нет ]",
+    "[ OK ]",
+    "Ответ: [д]а, [н]ет или [о]тмена: ",
+    "Ответ: [д]а или [н]ет: ",
+    "Ответьте д, н или о.\n",
+    "Ответьте д или н.\n",
+    "Нажмите Enter, чтобы продолжить ",
+    "(конец ввода)\n",
+};
+
+const Words& words_of(DialogueLanguage language) {
+    return language == DialogueLanguage::russian ? russian_words : english_words;
+}
+
+const char* button_row(unsigned style, const Words& words) {
     switch (style & 0x0F) {
-    case box_yes_no_cancel: return "[ Yes ]  [ No ]  [ Cancel ]";
-    case box_yes_no: return "[ Yes ]  [ No ]";
-    default: return "[ OK ]";
+    case box_yes_no_cancel: return words.yes_no_cancel;
+    case box_yes_no: return words.yes_no;
+    default: return words.ok;
     }
 }
 
@@ -44,18 +85,18 @@ void draw_row(std::FILE* out, std::size_t width, const std::string& left, const 
                  right.c_str());
 }
 
-void draw_box(std::FILE* out, const char* caption, const char* text, unsigned style) {
+void draw_box(std::FILE* out, const char* caption, const char* text, unsigned style, const Words& words) {
     const std::string kind = std::string("[") + icon_kind(style) + "]";
-    const std::string buttons = button_row(style);
+    const char* buttons = button_row(style, words);
     const std::size_t width = std::max({std::strlen(caption) + 2 + kind.size(), std::strlen(text),
-                                        buttons.size()});
+                                        std::strlen(buttons)});
     std::fputc('\n', out);
     draw_rule(out, width);
     draw_row(out, width, to_console_encoding(caption), kind, std::strlen(caption) + kind.size());
     draw_rule(out, width);
     draw_row(out, width, to_console_encoding(text), "", std::strlen(text));
     draw_rule(out, width);
-    draw_row(out, width, buttons, "", buttons.size());
+    draw_row(out, width, to_console_encoding(buttons), "", std::strlen(buttons));
     draw_rule(out, width);
 }
 
@@ -74,58 +115,67 @@ bool read_answer(std::FILE* in, std::string& answer) {
     return length >= 0;
 }
 
-int parse_answer(const std::string& answer, bool with_cancel) {
-    const char* text = answer.c_str();
-    if (!strcasecmp(text, "y") || !strcasecmp(text, "yes")) return answer_yes;
-    if (!strcasecmp(text, "n") || !strcasecmp(text, "no")) return answer_no;
-    if (with_cancel && (!strcasecmp(text, "c") || !strcasecmp(text, "cancel"))) return answer_cancel;
+// Case folding of Windows-1251: ASCII, А to Я, and Ё.
+std::string fold_case(std::string text) {
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDF)) c = static_cast<char>(byte + 0x20);
+        else if (byte == 0xA8) c = static_cast<char>(0xB8);
+    }
+    return text;
+}
+
+int parse_answer(const std::string& typed, bool with_cancel, DialogueLanguage language) {
+    struct Choice {
+        const char* letter;
+        const char* word;
+        int answer;
+    };
+    static const Choice english[] = {{"y", "yes", answer_yes}, {"n", "no", answer_no}, {"c", "cancel", answer_cancel}};
+    static const Choice russian[] = {{"д", "да", answer_yes}, {"н", "нет", answer_no}, {"о", "отмена", answer_cancel}};
+    const std::string answer = fold_case(from_console_encoding(typed));
+    for (const Choice* choices : {english, russian}) {
+        if (choices == russian && language != DialogueLanguage::russian) break;
+        for (int i = 0; i < (with_cancel ? 3 : 2); ++i)
+            if (answer == choices[i].letter || answer == choices[i].word) return choices[i].answer;
+    }
     return 0;
 }
 
-int ask(std::FILE* in, std::FILE* out, bool interactive, bool with_cancel) {
-    const char* prompt = with_cancel ? "Answer [y]es, [n]o or [c]ancel: " : "Answer [y]es or [n]o: ";
+int ask(std::FILE* in, std::FILE* out, bool interactive, bool with_cancel, const Words& words,
+        DialogueLanguage language) {
+    const std::string prompt = to_console_encoding(with_cancel ? words.ask_three : words.ask_two);
+    const std::string again = to_console_encoding(with_cancel ? words.again_three : words.again_two);
     for (;;) {
-        std::fputs(prompt, out);
+        std::fputs(prompt.c_str(), out);
         std::fflush(out);
         std::string answer;
         if (!read_answer(in, answer)) {
-            std::fputs(interactive ? "\n" : "(end of input)\n", out);
+            std::fputs(interactive ? "\n" : to_console_encoding(words.end_of_input).c_str(), out);
             return with_cancel ? answer_cancel : answer_no;
         }
         if (!interactive) std::fprintf(out, "%s\n", answer.c_str());
-        if (const int choice = parse_answer(answer, with_cancel)) return choice;
-        std::fputs(with_cancel ? "Please answer y, n or c.\n" : "Please answer y or n.\n", out);
+        if (const int choice = parse_answer(answer, with_cancel, language)) return choice;
+        std::fputs(again.c_str(), out);
     }
 }
 
-}  // namespace
-
-int console_message_box(std::FILE* in, std::FILE* out, bool interactive, const char* caption,
-                        const char* text, unsigned style) {
-    draw_box(out, caption, text, style);
-    switch (style & 0x0F) {
-    case box_yes_no_cancel: return ask(in, out, interactive, true);
-    case box_yes_no: return ask(in, out, interactive, false);
-    }
-    if (interactive) {
-        std::fputs("Press Enter to continue ", out);
-        std::fflush(out);
-        std::string ignored;
-        read_answer(in, ignored);
-    }
-    std::fflush(out);
-    return answer_ok;
-}
-
-std::string to_console_encoding(const char* text) {
-    static const iconv_t converter = [] {
+// The converters between Windows-1251 and the console's encoding: that of the
+// locale's character type, UTF-8 when the locale names none (C or POSIX).
+iconv_t console_converter(bool to_console) {
+    static const std::string console = [] {
         std::setlocale(LC_CTYPE, "");
         const char* locale = std::setlocale(LC_CTYPE, nullptr);
         const bool plain = !locale || !std::strcmp(locale, "C") || !std::strcmp(locale, "POSIX");
-        const std::string target = std::string(plain ? "UTF-8" : nl_langinfo(CODESET)) + "//TRANSLIT";
-        return iconv_open(target.c_str(), "CP1251");
+        return std::string(plain ? "UTF-8" : nl_langinfo(CODESET));
     }();
-    const std::size_t length = std::strlen(text);
+    static const iconv_t to = iconv_open((console + "//TRANSLIT").c_str(), "CP1251");
+    static const iconv_t from = iconv_open("CP1251", console.c_str());
+    return to_console ? to : from;
+}
+
+// Converts with iconv; a byte that has no counterpart becomes '?'.
+std::string convert(iconv_t converter, const char* text, std::size_t length) {
     if (converter == reinterpret_cast<iconv_t>(-1)) return std::string(text, length);
 
     // Four bytes per character cover every target encoding of these texts.
@@ -147,9 +197,48 @@ std::string to_console_encoding(const char* text) {
     return result;
 }
 
+}  // namespace
+
+int console_message_box(std::FILE* in, std::FILE* out, bool interactive, const char* caption,
+                        const char* text, unsigned style, DialogueLanguage language) {
+    const Words& words = words_of(language);
+    draw_box(out, caption, text, style, words);
+    switch (style & 0x0F) {
+    case box_yes_no_cancel: return ask(in, out, interactive, true, words, language);
+    case box_yes_no: return ask(in, out, interactive, false, words, language);
+    }
+    if (interactive) {
+        std::fputs(to_console_encoding(words.press_enter).c_str(), out);
+        std::fflush(out);
+        std::string ignored;
+        read_answer(in, ignored);
+    }
+    std::fflush(out);
+    return answer_ok;
+}
+
+DialogueLanguage dialogue_language() {
+    // The order in which the C library picks the messages' locale.
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value)
+            return std::strncmp(value, "ru", 2) == 0 ? DialogueLanguage::russian : DialogueLanguage::english;
+    }
+    return DialogueLanguage::english;
+}
+
+std::string to_console_encoding(const char* text) {
+    return convert(console_converter(true), text, std::strlen(text));
+}
+
+std::string from_console_encoding(const std::string& text) {
+    return convert(console_converter(false), text.data(), text.size());
+}
+
 int show_message_box(const char* caption, const char* text, unsigned style) {
     std::fflush(stdout);
-    return console_message_box(stdin, stdout, isatty(STDIN_FILENO), caption, text, style);
+    static const DialogueLanguage language = dialogue_language();
+    return console_message_box(stdin, stdout, isatty(STDIN_FILENO), caption, text, style, language);
 }
 
 void oem_print(const char* text) {
