@@ -55,7 +55,7 @@ void offer_cancel_of_programming_mode() {
 
 }  // namespace
 
-void run_device_stage() {
+void run_device_stage(std::istream& image) {
     std::fputs(" \n", stdout);
     oem_print("   Прибор 'Зелмиран' подключен к компьютеру и готов к программированию \n");
     std::fputs(" \n", stdout);
@@ -67,7 +67,7 @@ void run_device_stage() {
         std::fputs(" \n", stdout);
         oem_print("4. Запись программы  ");
         std::fputs(" \n", stdout);
-        run_programming();
+        run_programming(image);
         break;
     case answer_no:
         offer_cancel_of_programming_mode();

@@ -22,6 +22,8 @@ constexpr std::uint32_t mailbox_buffer_address = 0x0C;
 constexpr std::uint32_t mailbox_region_count = 0x16;
 
 constexpr std::uint32_t boot_from_flash_bit = 2;
+// The no-completion code of a mailbox read back without the applet's mark.
+constexpr int completion_mark_missing = 3;
 
 unsigned char mailbox_out[mailbox_size];
 unsigned char mailbox_in[mailbox_size];
@@ -34,10 +36,12 @@ void put_word(std::uint32_t offset, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) mailbox_out[offset + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-std::uint32_t incoming_word(std::uint32_t offset) {
-    return mailbox_in[offset] | mailbox_in[offset + 1] << 8 | mailbox_in[offset + 2] << 16 |
-           static_cast<std::uint32_t>(mailbox_in[offset + 3]) << 24;
+std::uint32_t word_at(const unsigned char* mailbox, std::uint32_t offset) {
+    return mailbox[offset] | mailbox[offset + 1] << 8 | mailbox[offset + 2] << 16 |
+           static_cast<std::uint32_t>(mailbox[offset + 3]) << 24;
 }
+
+std::uint32_t incoming_word(std::uint32_t offset) { return word_at(mailbox_in, offset); }
 
 // The console lines of one job's mailbox exchange, for each step that can fail.
 struct ExchangeTexts {
@@ -56,11 +60,18 @@ int report(const char* text, int code) {
 
 void print_ok() { std::fputs(" OK \n", stdout); }
 
-// Starts the applet on the command in its mailbox and reads the reply.
+// Starts the applet on the command in its mailbox and reads the reply. The
+// outgoing copy holds the command the target's mailbox holds, INIT's zero
+// included.
 int start_applet(const ExchangeTexts& texts) {
     monitor_go(applet_load_address);
     if (const int code = port_read(dummy, 2)) return report(texts.no_completion, code);
     if (const int code = read_mailbox()) return report(texts.not_read, code);
+    // The applet complements the command word when it is done with it; a
+    // mailbox without that mark was not answered by this command, whatever
+    // its status says.
+    if (incoming_word(mailbox_command) != ~word_at(mailbox_out, mailbox_command))
+        return report(texts.no_completion, completion_mark_missing);
     if (const int status = mailbox_in[mailbox_status]) return report(texts.bad_status, status);
     return 0;
 }
@@ -94,6 +105,32 @@ const ExchangeTexts lock_texts = {" - ошибка передачи mailbox_slb 
                                   " - не читается mailbox_slb ", " - неверный код статуса SLB "};
 const ExchangeTexts boot_texts = {" - ошибка передачи mailbox_gpsb ", " - нет выполнения команд GPSB  ",
                                   " - не читается mailbox_gpsb ", " - неверный код статуса GPSB "};
+
+void print_failure(const char* text) {
+    oem_print(text);
+    std::fputs(" \n", stdout);
+}
+
+// What the device itself shows once the run is done, rather than what the
+// applet answered: every region of both banks locked (the chip has 32,
+// whatever INIT reported) and the boot bit set.
+bool end_state_confirmed() {
+    std::uint32_t efc0 = 0;
+    std::uint32_t efc1 = 0;
+    if (read_flash_status(0, efc0) != 0 || read_flash_status(1, efc1) != 0) {
+        print_failure(" - ошибка чтения !");
+        return false;
+    }
+    if ((efc0 & fsr_all_locks) != fsr_all_locks || (efc1 & fsr_all_locks) != fsr_all_locks) {
+        print_failure(" - биты защиты не установлены !");
+        return false;
+    }
+    if (!(efc0 & fsr_gpnvm2)) {
+        print_failure(" - бит GPNVM2 не установлен !");
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -159,6 +196,7 @@ int set_boot_from_flash() {
     put_word(mailbox_argument_0, 1);
     put_word(mailbox_argument_1, boot_from_flash_bit);
     if (exchange(boot_texts)) return 1;
+    if (!end_state_confirmed()) return 1;
     print_ok();
     print_switch_off_banner("    *       Программирование выполнено !      *");
     return 0;

@@ -135,12 +135,26 @@ TEST_F(DirectAccess, ReadyAtOnceTakesExactlyFiveCommands) {
 
 TEST_F(DirectAccess, ReadyAtTheTenthPollStillSucceeds) {
     device->send(bytes_of(write_reply + write_reply + repeated(word_reply("00000000"), 9) +
-                          word_reply("00000001") + write_reply + repeated(word_reply("FFFFFFFE"), 9) +
-                          word_reply("00000001")));
+                          word_reply("00000001") + write_reply + repeated(word_reply("FFFFFFF2"), 9) +
+                          word_reply("00000401")));
     StdoutCapture console;
     EXPECT_EQ(cancel_programming_mode(), 0);
     EXPECT_EQ(device->drain(), bytes_of(cancel_frames_head + repeated(status_read, 10) + set_boot_bit +
                                         repeated(status_read, 10)));
+}
+
+TEST_F(DirectAccess, RefusedOrUnsetBootBitIs7) {
+    // LOCKE at one poll, cleared by that read, before the ready one; then a
+    // clean ready status without GPNVM2.
+    for (const std::string& after_command : {word_reply("00000404") + word_reply("00000401"), word_reply("00000001")}) {
+        SCOPED_TRACE(after_command);
+        device->send(bytes_of(write_reply + write_reply + word_reply("00000001") + write_reply + after_command));
+        StdoutCapture console;
+        EXPECT_EQ(cancel_programming_mode(), 7);
+        EXPECT_EQ(console.text(), "");
+        EXPECT_FALSE(port_is_closed());
+        device->drain();
+    }
 }
 
 TEST_F(DirectAccess, NeverReadyBeforeTheCommandIs5) {
