@@ -15,17 +15,20 @@ constexpr std::uint32_t flash_base = 0x00100000;
 constexpr std::int16_t max_pages = 512;
 constexpr std::int16_t pages_per_dot = 32;
 
-unsigned char verify_buffer[page_size];
+// The page of the image in transit, and in the verify pass the same page as
+// the flash holds it.
+unsigned char file_page[page_size];
+unsigned char flash_page[page_size];
 
 // A read that stopped short of the end of the file: the rest of the image is
 // unknown, so nothing may be taken for it.
 bool read_failed(const std::istream& image) { return image.bad() || (image.fail() && !image.eof()); }
 
-// Fills `buffer` from the image, zero after a short read at the end; false,
+// Fills `page` from the image, zero after a short read at the end; false,
 // after its console line, when the read failed.
-bool read_file_page(std::istream& image, unsigned char* buffer) {
-    std::memset(buffer, 0, page_size);
-    image.read(reinterpret_cast<char*>(buffer), page_size);
+bool read_file_page(std::istream& image, unsigned char* page) {
+    std::memset(page, 0, page_size);
+    image.read(reinterpret_cast<char*>(page), page_size);
     if (!read_failed(image)) return true;
     oem_print(" - ошибка чтения файла !");
     std::fputs(" \n", stdout);
@@ -42,24 +45,24 @@ bool write_pass(std::istream& image) {
     oem_print("     Программирование ");
     std::int16_t page = 0;
     do {
-        if (!read_file_page(image, page_buffer)) return false;
-        if (write_flash_page(static_cast<std::uint32_t>(page) * page_size)) return false;
+        if (!read_file_page(image, file_page)) return false;
+        if (write_flash_page(static_cast<std::uint32_t>(page) * page_size, file_page) != JobResult::ok) return false;
     } while (next_page(image, page));
     return true;
 }
 
 bool verify_page(std::uint32_t address) {
-    if (monitor_read_page(address)) {
+    if (monitor_read_block(address, flash_page, page_size) != MonitorResult::ok) {
         oem_print(" - ошибка чтения !");
         std::fputs(" \n", stdout);
         return false;
     }
     for (std::uint32_t j = 0; j < page_size; ++j) {
-        if (verify_buffer[j] == page_buffer[j]) continue;
+        if (file_page[j] == flash_page[j]) continue;
         oem_print(" - ошибка сравнения !");
         std::fputs(" \n", stdout);
         std::printf("ADR = %X , DFILE = %X , DFLASH = %X \n", static_cast<unsigned>(address + j),
-                    static_cast<unsigned>(verify_buffer[j]), static_cast<unsigned>(page_buffer[j]));
+                    static_cast<unsigned>(file_page[j]), static_cast<unsigned>(flash_page[j]));
         return false;
     }
     return true;
@@ -68,7 +71,7 @@ bool verify_page(std::uint32_t address) {
 bool verify_pass(std::istream& image) {
     std::int16_t page = 0;
     do {
-        if (!read_file_page(image, verify_buffer)) return false;
+        if (!read_file_page(image, file_page)) return false;
         if (!verify_page(flash_base + static_cast<std::uint32_t>(page) * page_size)) return false;
     } while (next_page(image, page));
     return true;
@@ -82,13 +85,14 @@ void rewind(std::istream& image) {
 
 // The run up to the final box; false after the failing step's own lines.
 bool program_flash(std::istream& image) {
-    if (prepare_flash_applet() || unlock_and_erase_all() || !write_pass(image)) return false;
+    if (prepare_flash_applet() != JobResult::ok || unlock_and_erase_all() != JobResult::ok || !write_pass(image))
+        return false;
     rewind(image);
     std::fputs(" OK \n", stdout);
     oem_print("     Сравнение ");
     if (!verify_pass(image)) return false;
     std::fputs(" OK \n", stdout);
-    return lock_all_regions() == 0 && set_boot_from_flash() == 0;
+    return lock_all_regions() == JobResult::ok && set_boot_from_flash() == JobResult::ok;
 }
 
 }  // namespace
@@ -101,6 +105,10 @@ bool image_reads_through(std::istream& image) {
 }
 
 void run_programming(std::istream& image) {
-    if (program_flash(image)) box_write_done();
-    else box_error_11();
+    if (!program_flash(image)) {
+        box_error_11();
+        return;
+    }
+    print_switch_off_banner("    *       Программирование выполнено !      *");
+    box_write_done();
 }

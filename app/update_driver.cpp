@@ -63,7 +63,7 @@ void run_update() {
     std::fputs(" \n", stdout);
     oem_print("2. Поиск устройства ... \n ");
     std::fputs("   ", stdout);
-    if (find_device_port() != 0) {
+    if (find_device_port() != PortSearch::found) {
         std::fputs(" \n", stdout);
         box_error_4();
     } else {

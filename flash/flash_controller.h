@@ -20,21 +20,23 @@ constexpr std::uint32_t fsr_proge = 1u << 3;          // a command was refused
 constexpr std::uint32_t fsr_gpnvm2 = 1u << 10;        // boot from flash
 constexpr std::uint32_t fsr_all_locks = 0xFFFF0000;   // the 16 lock bits of one bank
 
-// Writes both flash mode registers (FMCN 52, FWS 2). 0 done; 1 as soon as a
-// write fails.
-int set_flash_modes();
+enum class [[nodiscard]] FlashResult : int {
+    ok = 0,
+    write_failed = 1,       // a register write
+    status_unreadable = 4,
+    not_ready_before = 5,   // not ready before the boot-bit command
+    not_ready_after = 6,    // not ready after it
+    boot_bit_not_set = 7,   // refused (LOCKE, PROGE), or GPNVM2 still clear once ready
+};
 
-// MC_FSR of controller 0 (selector 0) or 1 (any other) into `status`:
-// 0 read; 4 the register could not be read.
-int read_flash_status(int controller, std::uint32_t& status);
+// Writes both flash mode registers (FMCN 52, FWS 2); stops at the first
+// write that fails.
+FlashResult set_flash_modes();
 
-// The FRDY bit of controller 0 (selector 0) or 1 (any other): 1 ready,
-// 0 busy, 4 the status register could not be read.
-int flash_ready(int controller);
+// MC_FSR of controller 0 (selector 0) or 1 (any other): ok, or
+// status_unreadable.
+FlashResult read_flash_status(int controller, std::uint32_t& status);
 
-// Sets GPNVM bit 2 through the registers so that the device starts from flash
-// again, and prints the banner that tells the operator to switch off.
-// 0 done; 1 a register write failed; 4 a status read failed; 5 not ready
-// before the command; 6 not ready after it; 7 the controller refused the
-// command or the boot bit is still clear once it is ready.
-int cancel_programming_mode();
+// Sets GPNVM bit 2 through the registers, so that the device starts from
+// flash again.
+FlashResult cancel_programming_mode();

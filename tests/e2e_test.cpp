@@ -353,9 +353,8 @@ TEST_F(Programming, ImageReadFailingInEitherPassEndsTheRun) {
          {std::pair<std::size_t, std::string>{3000, "     Программирование "}, {5000 + 2000, "     Сравнение "}}) {
         SCOPED_TRACE(heading);
         StdoutCapture console;
-        ASSERT_EQ(find_device_port(), 0);
-        unsigned char rest_of_greeting = 0;
-        ASSERT_EQ(port_read(&rest_of_greeting, 1), 0);
+        ASSERT_EQ(find_device_port(), PortSearch::found);
+        ASSERT_EQ(read_greeting_prompt(), PortRead::complete);
         FailingImage disk(image, readable);
         std::istream stream(&disk);
         run_programming(stream);
