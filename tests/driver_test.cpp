@@ -1,5 +1,6 @@
 // The updater as an operator starts it: job file, texts, device search and
 // the link trace, through the real program.
+#include "support/console_text.h"
 #include "support/pty_peer.h"
 #include "support/run_program.h"
 
@@ -16,10 +17,6 @@ const std::string device_heading = " \n   Прибор 'Зелмиран' под
 
 std::string job_step(const std::string& name) {
     return "1. Определение загружаемого файла  \n   Имя файла новой программы : " + name + " \n \n";
-}
-
-bool shows_box(const std::string& out, const std::string& caption) {
-    return out.find("| " + caption + " ") != std::string::npos;
 }
 
 class Updater : public testing::Test {

@@ -3,6 +3,7 @@
 // from its flash file and status report afterwards.
 #include "app/programming_run.h"
 #include "link/serial.h"
+#include "support/console_text.h"
 #include "support/run_program.h"
 #include "support/sim_device.h"
 #include "support/stdout_capture.h"
@@ -50,10 +51,6 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
     return count;
-}
-
-bool shows_box(const std::string& out, const std::string& caption) {
-    return out.find("| " + caption + " ") != std::string::npos;
 }
 
 class Programming : public testing::Test {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sim/device.h"
+#include "support/byte_io.h"
 #include "support/run_program.h"
 
 #include <array>
@@ -13,7 +14,6 @@
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<std::uint8_t>;
 
 // Mailbox command codes.
 namespace command {

@@ -44,6 +44,8 @@ struct RegionCase {
     std::uint32_t first_page;
 };
 
+void PrintTo(const RegionCase& c, std::ostream* out) { *out << "region_" << c.region; }
+
 class LockBit : public testing::TestWithParam<RegionCase> {};
 
 TEST_P(LockBit, LockSetsTheBitOfThatRegionAlone) {

@@ -34,5 +34,3 @@ protected:
     }
     std::unique_ptr<PtyPeer> device;
 };
-
-inline Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
