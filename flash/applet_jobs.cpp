@@ -23,11 +23,7 @@ std::uint32_t applet_buffer_address;
 std::uint16_t lock_region_count;
 
 enum class [[nodiscard]] UploadResult : int {
-    ok = 0,
-    frame_not_sent = 1,
-    image_not_sent = 2,
-    no_prompt = 3,
-    reply_not_read = 4,
+    ok = 0, frame_not_sent = 1, image_not_sent = 2, no_prompt = 3, reply_not_read = 4
 };
 
 // The target is little-endian whatever the host is.
@@ -48,16 +44,13 @@ struct ExchangeTexts {
     const char* bad_status;
 };
 
-JobResult report(const char* text, int number) {
+// A job's error line: its text, then the failing step's code or status.
+template <typename Code>
+JobResult report(const char* text, Code code) {
     oem_print(text);
-    std::printf("%d", number);
+    std::printf("%d", static_cast<int>(code));
     std::fputs(" \n", stdout);
     return JobResult::failed;
-}
-
-template <typename Result>
-JobResult report(const char* text, Result code) {
-    return report(text, static_cast<int>(code));
 }
 
 void print_ok() { std::fputs(" OK \n", stdout); }
@@ -114,9 +107,10 @@ JobResult for_each_region(const ExchangeTexts& texts) {
     return JobResult::ok;
 }
 
-void print_failure(const char* text) {
+JobResult report(const char* text) {
     oem_print(text);
     std::fputs(" \n", stdout);
+    return JobResult::failed;
 }
 
 // What the device itself shows once the run is done, rather than what the
@@ -125,18 +119,11 @@ void print_failure(const char* text) {
 JobResult confirm_end_state() {
     std::uint32_t efc0 = 0;
     std::uint32_t efc1 = 0;
-    if (read_flash_status(0, efc0) != FlashResult::ok || read_flash_status(1, efc1) != FlashResult::ok) {
-        print_failure(" - ошибка чтения !");
-        return JobResult::failed;
-    }
-    if ((efc0 & fsr_all_locks) != fsr_all_locks || (efc1 & fsr_all_locks) != fsr_all_locks) {
-        print_failure(" - биты защиты не установлены !");
-        return JobResult::failed;
-    }
-    if (!(efc0 & fsr_gpnvm2)) {
-        print_failure(" - бит GPNVM2 не установлен !");
-        return JobResult::failed;
-    }
+    if (read_flash_status(0, efc0) != FlashResult::ok || read_flash_status(1, efc1) != FlashResult::ok)
+        return report(" - ошибка чтения !");
+    if ((efc0 & fsr_all_locks) != fsr_all_locks || (efc1 & fsr_all_locks) != fsr_all_locks)
+        return report(" - биты защиты не установлены !");
+    if (!(efc0 & fsr_gpnvm2)) return report(" - бит GPNVM2 не установлен !");
     return JobResult::ok;
 }
 

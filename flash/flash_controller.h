@@ -20,13 +20,11 @@ constexpr std::uint32_t fsr_proge = 1u << 3;          // a command was refused
 constexpr std::uint32_t fsr_gpnvm2 = 1u << 10;        // boot from flash
 constexpr std::uint32_t fsr_all_locks = 0xFFFF0000;   // the 16 lock bits of one bank
 
+// write_failed: a register write; not_ready_before and not_ready_after: the
+// boot-bit command; boot_bit_not_set: refused (LOCKE, PROGE), or GPNVM2
+// still clear once the controller is ready.
 enum class [[nodiscard]] FlashResult : int {
-    ok = 0,
-    write_failed = 1,       // a register write
-    status_unreadable = 4,
-    not_ready_before = 5,   // not ready before the boot-bit command
-    not_ready_after = 6,    // not ready after it
-    boot_bit_not_set = 7,   // refused (LOCKE, PROGE), or GPNVM2 still clear once ready
+    ok = 0, write_failed = 1, status_unreadable = 4, not_ready_before = 5, not_ready_after = 6, boot_bit_not_set = 7
 };
 
 // Writes both flash mode registers (FMCN 52, FWS 2); stops at the first

@@ -13,12 +13,9 @@
 // The updater's transfer unit: one page of the firmware image.
 constexpr std::uint32_t page_size = 1024;
 
-enum class [[nodiscard]] MonitorResult : int {
-    ok = 0,
-    not_sent = 1,   // the frame, or the data after it
-    not_read = 2,   // a reply did not arrive in full
-    no_prompt = 3,  // the reply's prompt was not ">"
-};
+// not_sent: the frame, or the data after it; not_read: a reply did not
+// arrive in full; no_prompt: the reply's prompt was not ">".
+enum class [[nodiscard]] MonitorResult : int { ok = 0, not_sent = 1, not_read = 2, no_prompt = 3 };
 
 MonitorResult monitor_write_word(std::uint32_t address, std::uint32_t value);
 MonitorResult monitor_write_half(std::uint32_t address, std::uint32_t value);  // low 16 bits

@@ -26,28 +26,18 @@ constexpr std::uint32_t read_budget_ms = link_timeout_ms / 3;
 constexpr int first_port_number = 1;
 constexpr int last_port_number = 32;
 
-// The search's outcome on the last port it tried.
+// The search's outcome on the last port it tried. no_answer: no complete
+// answer to the greeting; wrong_answer: not line feed, carriage return.
 enum class [[nodiscard]] PortSearch : int {
-    found = 0,
-    not_opened = 1,
-    timeouts_not_set = 2,
-    settings_not_applied = 3,
-    greeting_not_sent = 4,
-    no_answer = 5,      // no complete answer to the greeting
-    wrong_answer = 6,   // not line feed, carriage return
+    found = 0, not_opened = 1, timeouts_not_set = 2, settings_not_applied = 3, greeting_not_sent = 4,
+    no_answer = 5, wrong_answer = 6
 };
-
-enum class [[nodiscard]] PortWrite : int {
-    written = 0,  // possibly only in part, when the time-out ended the write
-    no_port = 1,
-    failed = 2,   // the port is closed
-};
-
-enum class [[nodiscard]] PortRead : int {
-    complete = 0,
-    failed = 1,     // a read call failed, or no port was open (the "Error 4" box is shown first then)
-    timed_out = 2,  // not all bytes arrived in time
-};
+// Written possibly only in part, when the time-out ended the write; a failed
+// write has closed the port.
+enum class [[nodiscard]] PortWrite : int { written = 0, no_port = 1, failed = 2 };
+// failed: a read call failed, or no port was open (the "Error 4" box is shown
+// first then); timed_out: not all bytes arrived in time.
+enum class [[nodiscard]] PortRead : int { complete = 0, failed = 1, timed_out = 2 };
 
 // Tries COM1 to COM32 in turn, printing ".n." for each port that opens, and
 // greets the boot monitor on it; a port that answers stays open.
