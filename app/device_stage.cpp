@@ -17,9 +17,6 @@ constexpr std::uint32_t chip_id_register = 0xFFFFF240;
 constexpr std::uint32_t chip_id_mask = 0x0FFF0F00;
 constexpr std::uint32_t expected_chip_id = 0x072A0A00;
 
-// The rest of the monitor's answer to the greeting.
-unsigned char mm[10];
-
 void report_check_failure(const char* reason) {
     oem_print(" Ошибка !");
     std::fputs(" \n", stdout);
@@ -29,11 +26,13 @@ void report_check_failure(const char* reason) {
 }
 
 bool controller_checked() {
-    if (port_read(mm, 1) != 0 || monitor_read_word(chip_id_register) != 0) {
+    std::uint32_t chip_id = 0;
+    if (read_greeting_prompt() != PortRead::complete ||
+        monitor_read_word(chip_id_register, chip_id) != MonitorResult::ok) {
         report_check_failure("   Возможно на компьютере неинтеловский чипсет !!! ");
         return false;
     }
-    if ((parse_reply_value(4) & chip_id_mask) != expected_chip_id) {
+    if ((chip_id & chip_id_mask) != expected_chip_id) {
         report_check_failure("   Неверный код контроллера ! ");
         return false;
     }
@@ -43,7 +42,8 @@ bool controller_checked() {
 
 void offer_cancel_of_programming_mode() {
     if (ask_cancel_mode() != answer_yes) return;
-    if (set_flash_modes() == 0 && cancel_programming_mode() == 0) {
+    if (set_flash_modes() == FlashResult::ok && cancel_programming_mode() == FlashResult::ok) {
+        print_switch_off_banner("    * Возврат к прежней программе произведен! *");
         box_mode_cancelled();
         return;
     }
@@ -55,7 +55,7 @@ void offer_cancel_of_programming_mode() {
 
 }  // namespace
 
-void run_device_stage() {
+void run_device_stage(std::istream& image) {
     std::fputs(" \n", stdout);
     oem_print("   Прибор 'Зелмиран' подключен к компьютеру и готов к программированию \n");
     std::fputs(" \n", stdout);
@@ -67,7 +67,7 @@ void run_device_stage() {
         std::fputs(" \n", stdout);
         oem_print("4. Запись программы  ");
         std::fputs(" \n", stdout);
-        run_programming();
+        run_programming(image);
         break;
     case answer_no:
         offer_cancel_of_programming_mode();

@@ -2,4 +2,7 @@
 // search has found and opened it.
 #pragma once
 
-void run_device_stage();
+#include <istream>
+
+// `image` is the firmware image, positioned at its start.
+void run_device_stage(std::istream& image);

@@ -1,6 +1,5 @@
 #include "app/programming_run.h"
 
-#include "app/update_driver.h"
 #include "flash/applet_jobs.h"
 #include "link/monitor.h"
 #include "ui/messages.h"
@@ -16,72 +15,100 @@ constexpr std::uint32_t flash_base = 0x00100000;
 constexpr std::int16_t max_pages = 512;
 constexpr std::int16_t pages_per_dot = 32;
 
-unsigned char verify_buffer[page_size];
+// The page of the image in transit, and in the verify pass the same page as
+// the flash holds it.
+unsigned char file_page[page_size];
+unsigned char flash_page[page_size];
 
-// Fills `buffer` from the firmware stream, zero after a short read.
-void read_file_page(unsigned char* buffer) {
-    std::memset(buffer, 0, page_size);
-    firmware_stream.read(reinterpret_cast<char*>(buffer), page_size);
+// A read that stopped short of the end of the file: the rest of the image is
+// unknown, so nothing may be taken for it.
+bool read_failed(const std::istream& image) { return image.bad() || (image.fail() && !image.eof()); }
+
+// Fills `page` from the image, zero after a short read at the end; false,
+// after its console line, when the read failed.
+bool read_file_page(std::istream& image, unsigned char* page) {
+    std::memset(page, 0, page_size);
+    image.read(reinterpret_cast<char*>(page), page_size);
+    if (!read_failed(image)) return true;
+    oem_print(" - ошибка чтения файла !");
+    std::fputs(" \n", stdout);
+    return false;
 }
 
 // After the page just done: a dot per 32 pages; true while pages remain.
-bool next_page(std::int16_t& page) {
+bool next_page(const std::istream& image, std::int16_t& page) {
     if (++page % pages_per_dot == 0) std::fputs(".", stdout);
-    return page < max_pages && !firmware_stream.eof();
+    return page < max_pages && !image.eof();
 }
 
-bool write_pass() {
+bool write_pass(std::istream& image) {
     oem_print("     Программирование ");
     std::int16_t page = 0;
     do {
-        read_file_page(page_buffer);
-        if (write_flash_page(static_cast<std::uint32_t>(page) * page_size)) return false;
-    } while (next_page(page));
+        if (!read_file_page(image, file_page)) return false;
+        if (write_flash_page(static_cast<std::uint32_t>(page) * page_size, file_page) != JobResult::ok) return false;
+    } while (next_page(image, page));
     return true;
 }
 
 bool verify_page(std::uint32_t address) {
-    if (monitor_read_page(address)) {
+    if (monitor_read_block(address, flash_page, page_size) != MonitorResult::ok) {
         oem_print(" - ошибка чтения !");
         std::fputs(" \n", stdout);
         return false;
     }
     for (std::uint32_t j = 0; j < page_size; ++j) {
-        if (verify_buffer[j] == page_buffer[j]) continue;
+        if (file_page[j] == flash_page[j]) continue;
         oem_print(" - ошибка сравнения !");
         std::fputs(" \n", stdout);
         std::printf("ADR = %X , DFILE = %X , DFLASH = %X \n", static_cast<unsigned>(address + j),
-                    static_cast<unsigned>(verify_buffer[j]), static_cast<unsigned>(page_buffer[j]));
+                    static_cast<unsigned>(file_page[j]), static_cast<unsigned>(flash_page[j]));
         return false;
     }
     return true;
 }
 
-bool verify_pass() {
+bool verify_pass(std::istream& image) {
     std::int16_t page = 0;
     do {
-        read_file_page(verify_buffer);
+        if (!read_file_page(image, file_page)) return false;
         if (!verify_page(flash_base + static_cast<std::uint32_t>(page) * page_size)) return false;
-    } while (next_page(page));
+    } while (next_page(image, page));
     return true;
 }
 
+// Clear first: a stream with its fail flag set does not move.
+void rewind(std::istream& image) {
+    image.clear();
+    image.seekg(0);
+}
+
 // The run up to the final box; false after the failing step's own lines.
-bool program_flash() {
-    if (prepare_flash_applet() || unlock_and_erase_all() || !write_pass()) return false;
-    // Clear first: a stream with its fail flag set does not move.
-    firmware_stream.clear();
-    firmware_stream.seekg(0);
+bool program_flash(std::istream& image) {
+    if (prepare_flash_applet() != JobResult::ok || unlock_and_erase_all() != JobResult::ok || !write_pass(image))
+        return false;
+    rewind(image);
     std::fputs(" OK \n", stdout);
     oem_print("     Сравнение ");
-    if (!verify_pass()) return false;
+    if (!verify_pass(image)) return false;
     std::fputs(" OK \n", stdout);
-    return lock_all_regions() == 0 && set_boot_from_flash() == 0;
+    return lock_all_regions() == JobResult::ok && set_boot_from_flash() == JobResult::ok;
 }
 
 }  // namespace
 
-void run_programming() {
-    if (program_flash()) box_write_done();
-    else box_error_11();
+bool image_reads_through(std::istream& image) {
+    image.ignore(static_cast<std::streamsize>(max_pages) * page_size);
+    const bool read_through = !read_failed(image);
+    rewind(image);
+    return read_through && !image.fail();
+}
+
+void run_programming(std::istream& image) {
+    if (!program_flash(image)) {
+        box_error_11();
+        return;
+    }
+    print_switch_off_banner("    *       Программирование выполнено !      *");
+    box_write_done();
 }

@@ -2,4 +2,11 @@
 // lock, boot bit. The outcome is shown to the operator; nothing is returned.
 #pragma once
 
-void run_programming();
+#include <istream>
+
+// Reads the image through once, as far as the run will, and rewinds it.
+// False when a read failed before the end of the file or the rewind failed:
+// such a file must not reach the device.
+[[nodiscard]] bool image_reads_through(std::istream& image);
+
+void run_programming(std::istream& image);

@@ -4,10 +4,10 @@
 #include "link/serial.h"
 #include "ui/messages.h"
 
-#include <cstdio>
-#include <filesystem>
+#include "app/programming_run.h"
 
-std::ifstream firmware_stream;
+#include <cstdio>
+#include <fstream>
 
 namespace {
 
@@ -15,12 +15,11 @@ constexpr const char* job_file_name = "f_write.txt";
 // The job line, terminator included, that the job file may hold.
 constexpr std::streamsize job_line_limit = 100;
 
-// A folder opens as a stream on some systems but is no image to program.
-bool open_firmware(const char* file_name) {
-    std::error_code ignored;
-    if (std::filesystem::is_directory(file_name, ignored)) return false;
-    firmware_stream.open(file_name, std::ios::binary);
-    return firmware_stream.is_open();
+// A folder opens as a stream on some systems; its reads fail, so it is
+// refused here, not programmed.
+bool open_firmware(std::ifstream& image, const char* file_name) {
+    image.open(file_name, std::ios::binary);
+    return image.is_open() && image_reads_through(image);
 }
 
 }  // namespace
@@ -30,14 +29,20 @@ void run_update() {
     oem_print("  ***  Обновление встроенного ПО майндмашины 'ЗЕЛМИРАН'  *** ( V1.0 a-test) \n");
     std::fputs("\n", stdout);
 
-    std::ifstream fp2(job_file_name, std::ios::binary);
-    if (!fp2.is_open()) {
+    std::ifstream job_file(job_file_name, std::ios::binary);
+    if (!job_file.is_open()) {
         box_error_1();
         return;
     }
     char file_name[job_line_limit + 1] = {};
-    fp2.getline(file_name, job_line_limit);
-    if (!fp2.eof()) {
+    job_file.getline(file_name, job_line_limit);
+    // A folder of that name opens on POSIX systems but cannot be read: it is
+    // as missing as on Windows, where it does not open.
+    if (job_file.bad()) {
+        box_error_1();
+        return;
+    }
+    if (!job_file.eof()) {
         box_error_2();
         return;
     }
@@ -49,7 +54,8 @@ void run_update() {
     std::fputs(" \n", stdout);
     std::fputs(" \n", stdout);
 
-    if (!open_firmware(file_name)) {
+    std::ifstream firmware;
+    if (!open_firmware(firmware, file_name)) {
         box_error_3();
         return;
     }
@@ -57,13 +63,13 @@ void run_update() {
     std::fputs(" \n", stdout);
     oem_print("2. Поиск устройства ... \n ");
     std::fputs("   ", stdout);
-    if (find_device_port() != 0) {
+    if (find_device_port() != PortSearch::found) {
         std::fputs(" \n", stdout);
         box_error_4();
     } else {
-        run_device_stage();
+        run_device_stage(firmware);
     }
 
     close_port();
-    firmware_stream.close();
+    firmware.close();
 }

@@ -2,10 +2,4 @@
 // the port and the firmware file.
 #pragma once
 
-#include <fstream>
-
-// The firmware image, opened by the driver and read page by page by the
-// programming run.
-extern std::ifstream firmware_stream;
-
 void run_update();

@@ -1,9 +1,27 @@
-// The record in which the host hands the applet one command with its
-// arguments and reads back the status and the results.
+// The contract between the flash applet and the host that drives it: where
+// the applet runs, the record in which the host hands it one command with
+// its arguments and reads back the status and the results, and the codes.
+// Included by the applet (C) and by the updater (C++).
 #ifndef APPLET_MAILBOX_H
 #define APPLET_MAILBOX_H
 
+#include <stddef.h>
 #include <stdint.h>
+
+// The target has no C library, so no <assert.h>.
+#ifdef __cplusplus
+#define MAILBOX_CHECK(condition, what) static_assert(condition, what)
+#else
+#define MAILBOX_CHECK(condition, what) _Static_assert(condition, what)
+#endif
+
+// The image is loaded and entered here, in ARM state; the mailbox follows
+// the entry branch.
+#define APPLET_LOAD_ADDRESS 0x00202000u
+#define MAILBOX_ADDRESS 0x00202004u
+// What the host sends and reads back; the applet never touches the bytes
+// after its record.
+#define MAILBOX_SIZE 128u
 
 enum command_code {
     COMMAND_INIT = 0,
@@ -27,7 +45,6 @@ enum command_status {
     STATUS_NVM_BIT_FAILED = 15,
 };
 
-// The host reads 128 bytes; the applet never touches the bytes after these.
 struct mailbox {
     uint32_t command;      // replaced by its complement on completion
     uint32_t status;       // left alone for an unknown command
@@ -35,6 +52,26 @@ struct mailbox {
     uint16_t lock_region_size;
     uint16_t lock_region_count;
 };
+
+// Byte offsets of the fields, for a host that fills and reads the record as
+// bytes (the target is little-endian).
+#define MAILBOX_COMMAND 0x00u
+#define MAILBOX_STATUS 0x04u
+#define MAILBOX_ARGUMENT_0 0x08u
+#define MAILBOX_ARGUMENT_1 0x0Cu
+#define MAILBOX_ARGUMENT_2 0x10u
+#define MAILBOX_LOCK_REGION_COUNT 0x16u
+// What INIT reports in the argument words.
+#define MAILBOX_BUFFER_ADDRESS MAILBOX_ARGUMENT_1
+
+MAILBOX_CHECK(offsetof(struct mailbox, command) == MAILBOX_COMMAND, "command word");
+MAILBOX_CHECK(offsetof(struct mailbox, status) == MAILBOX_STATUS, "status word");
+MAILBOX_CHECK(offsetof(struct mailbox, argument) == MAILBOX_ARGUMENT_0, "argument 0");
+MAILBOX_CHECK(offsetof(struct mailbox, argument) + 4 == MAILBOX_ARGUMENT_1, "argument 1");
+MAILBOX_CHECK(offsetof(struct mailbox, argument) + 8 == MAILBOX_ARGUMENT_2, "argument 2");
+MAILBOX_CHECK(offsetof(struct mailbox, lock_region_count) == MAILBOX_LOCK_REGION_COUNT, "lock region count");
+MAILBOX_CHECK(sizeof(struct mailbox) <= MAILBOX_SIZE, "record inside what the host reads");
+MAILBOX_CHECK(MAILBOX_ADDRESS == APPLET_LOAD_ADDRESS + 4, "mailbox after the entry branch");
 
 // Carries out the command in the mailbox and completes it. Entered from the
 // start-up code in Thumb state.

@@ -1,5 +1,5 @@
-# Writes a C++ source that defines the bytes of a file as the constant array
-# NAME and its length as NAME_size, as declared in HEADER:
+# Writes a C++ source whose function NAME(), as declared in HEADER, gives the
+# bytes of a file:
 #   cmake -DINPUT=file -DOUTPUT=source.cpp -DNAME=symbol -DHEADER=dir/header.h -P embed_binary.cmake
 foreach(variable INPUT OUTPUT NAME HEADER)
   if(NOT DEFINED ${variable})
@@ -28,7 +28,10 @@ get_filename_component(input_name ${INPUT} NAME)
 file(WRITE ${OUTPUT} "// Generated from ${input_name} by embed_binary.cmake.
 #include \"${HEADER}\"
 
-const unsigned char ${NAME}[] = {
+namespace {
+const unsigned char bytes[${size}] = {
 ${lines}};
-const std::uint32_t ${NAME}_size = ${size};
+}  // namespace
+
+std::span<const unsigned char> ${NAME}() { return bytes; }
 ")

@@ -1,9 +1,7 @@
-// The flash applet as the updater uploads it: entered at applet_load_address in ARM state.
+// The flash applet as the updater uploads it, whole, to APPLET_LOAD_ADDRESS
+// (applet/mailbox.h); generated from the committed applet/applet.bin.
 #pragma once
 
-#include <cstdint>
+#include <span>
 
-constexpr std::uint32_t applet_load_address = 0x00202000;
-constexpr std::uint32_t applet_mailbox_address = 0x00202004;
-extern const unsigned char applet_image[];
-extern const std::uint32_t applet_image_size;
+std::span<const unsigned char> applet_image();

@@ -1,5 +1,6 @@
 #include "flash/applet_jobs.h"
 
+#include "applet/mailbox.h"
 #include "flash/applet_image.h"
 #include "flash/flash_controller.h"
 #include "link/monitor.h"
@@ -11,32 +12,28 @@
 
 namespace {
 
-constexpr std::uint32_t mailbox_size = 128;
-// Mailbox fields, as byte offsets.
-constexpr std::uint32_t mailbox_command = 0x00;
-constexpr std::uint32_t mailbox_status = 0x04;
-constexpr std::uint32_t mailbox_argument_0 = 0x08;
-constexpr std::uint32_t mailbox_argument_1 = 0x0C;
-constexpr std::uint32_t mailbox_argument_2 = 0x10;
-constexpr std::uint32_t mailbox_buffer_address = 0x0C;
-constexpr std::uint32_t mailbox_region_count = 0x16;
-
 constexpr std::uint32_t boot_from_flash_bit = 2;
+// The no-completion number of a mailbox read back without the applet's mark.
+constexpr int completion_mark_missing = 3;
 
-unsigned char mailbox_out[mailbox_size];
-unsigned char mailbox_in[mailbox_size];
+unsigned char mailbox_out[MAILBOX_SIZE];
+unsigned char mailbox_in[MAILBOX_SIZE];
+// What the applet's INIT reported.
 std::uint32_t applet_buffer_address;
 std::uint16_t lock_region_count;
-unsigned char dummy[3];
+
+enum class [[nodiscard]] UploadResult : int {
+    ok = 0, frame_not_sent = 1, image_not_sent = 2, no_prompt = 3, reply_not_read = 4
+};
 
 // The target is little-endian whatever the host is.
 void put_word(std::uint32_t offset, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) mailbox_out[offset + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-std::uint32_t incoming_word(std::uint32_t offset) {
-    return mailbox_in[offset] | mailbox_in[offset + 1] << 8 | mailbox_in[offset + 2] << 16 |
-           static_cast<std::uint32_t>(mailbox_in[offset + 3]) << 24;
+std::uint32_t word_at(const unsigned char* mailbox, std::uint32_t offset) {
+    return mailbox[offset] | mailbox[offset + 1] << 8 | mailbox[offset + 2] << 16 |
+           static_cast<std::uint32_t>(mailbox[offset + 3]) << 24;
 }
 
 // The console lines of one job's mailbox exchange, for each step that can fail.
@@ -47,39 +44,87 @@ struct ExchangeTexts {
     const char* bad_status;
 };
 
-int report(const char* text, int code) {
+// A job's error line: its text, then the failing step's code or status.
+template <typename Code>
+JobResult report(const char* text, Code code) {
     oem_print(text);
-    std::printf("%d", code);
+    std::printf("%d", static_cast<int>(code));
     std::fputs(" \n", stdout);
-    return 1;
+    return JobResult::failed;
 }
 
 void print_ok() { std::fputs(" OK \n", stdout); }
 
-// Starts the applet on the command in its mailbox and reads the reply.
-int start_applet(const ExchangeTexts& texts) {
-    monitor_go(applet_load_address);
-    if (const int code = port_read(dummy, 2)) return report(texts.no_completion, code);
-    if (const int code = read_mailbox()) return report(texts.not_read, code);
-    if (const int status = mailbox_in[mailbox_status]) return report(texts.bad_status, status);
-    return 0;
+UploadResult upload_applet() {
+    const auto image = applet_image();
+    const auto size = static_cast<std::uint32_t>(image.size());
+    if (monitor_send_block_frame(APPLET_LOAD_ADDRESS, size) != MonitorResult::ok) return UploadResult::frame_not_sent;
+    if (port_write(image.data(), size) != PortWrite::written) return UploadResult::image_not_sent;
+    switch (monitor_read_prompt()) {
+    case MonitorResult::ok: return UploadResult::ok;
+    case MonitorResult::no_prompt: return UploadResult::no_prompt;
+    default: return UploadResult::reply_not_read;
+    }
 }
 
-int exchange(const ExchangeTexts& texts) {
-    if (const int code = send_mailbox()) return report(texts.not_sent, code);
+// Starts the applet on the command in its mailbox and reads the reply. The
+// outgoing copy holds the command the target's mailbox holds, INIT's zero
+// included.
+JobResult start_applet(const ExchangeTexts& texts) {
+    // A go that was not sent has closed the port: the read below reports it.
+    (void)monitor_go(APPLET_LOAD_ADDRESS);
+    unsigned char monitor_back[2];
+    if (const PortRead code = port_read(monitor_back, sizeof monitor_back); code != PortRead::complete)
+        return report(texts.no_completion, code);
+    if (const MonitorResult code = monitor_read_block(MAILBOX_ADDRESS, mailbox_in, MAILBOX_SIZE);
+        code != MonitorResult::ok)
+        return report(texts.not_read, code);
+    // The applet complements the command word when it is done with it; a
+    // mailbox without that mark was not answered by this command, whatever
+    // its status says.
+    if (word_at(mailbox_in, MAILBOX_COMMAND) != ~word_at(mailbox_out, MAILBOX_COMMAND))
+        return report(texts.no_completion, completion_mark_missing);
+    if (const int status = mailbox_in[MAILBOX_STATUS]) return report(texts.bad_status, status);
+    return JobResult::ok;
+}
+
+JobResult exchange(const ExchangeTexts& texts) {
+    if (const MonitorResult code = monitor_send_block(MAILBOX_ADDRESS, mailbox_out, MAILBOX_SIZE);
+        code != MonitorResult::ok)
+        return report(texts.not_sent, code);
     return start_applet(texts);
 }
 
 // One command per lock region with the index in argument 0, a dot after every
 // fourth; the first region is always sent.
-int for_each_region(const ExchangeTexts& texts) {
+JobResult for_each_region(const ExchangeTexts& texts) {
     std::uint32_t index = 0;
     do {
-        put_word(mailbox_argument_0, index);
-        if (exchange(texts)) return 1;
+        put_word(MAILBOX_ARGUMENT_0, index);
+        if (exchange(texts) != JobResult::ok) return JobResult::failed;
         if (++index % 4 == 0) std::fputs(".", stdout);
     } while (index < lock_region_count);
-    return 0;
+    return JobResult::ok;
+}
+
+JobResult report(const char* text) {
+    oem_print(text);
+    std::fputs(" \n", stdout);
+    return JobResult::failed;
+}
+
+// What the device itself shows once the run is done, rather than what the
+// applet answered: every region of both banks locked (the chip has 32,
+// whatever INIT reported) and the boot bit set.
+JobResult confirm_end_state() {
+    std::uint32_t efc0 = 0;
+    std::uint32_t efc1 = 0;
+    if (read_flash_status(0, efc0) != FlashResult::ok || read_flash_status(1, efc1) != FlashResult::ok)
+        return report(" - ошибка чтения !");
+    if ((efc0 & fsr_all_locks) != fsr_all_locks || (efc1 & fsr_all_locks) != fsr_all_locks)
+        return report(" - биты защиты не установлены !");
+    if (!(efc0 & fsr_gpnvm2)) return report(" - бит GPNVM2 не установлен !");
+    return JobResult::ok;
 }
 
 const ExchangeTexts init_texts = {"", " не найдена точка входа ", " не читается mailbox ",
@@ -97,69 +142,59 @@ const ExchangeTexts boot_texts = {" - ошибка передачи mailbox_gpsb
 
 }  // namespace
 
-int send_mailbox() { return monitor_send_block(applet_mailbox_address, mailbox_out, mailbox_size); }
-
-int read_mailbox() { return monitor_read_block(applet_mailbox_address, mailbox_in, mailbox_size); }
-
-int upload_applet() {
-    if (monitor_send_block_frame(applet_load_address, applet_image_size) != 0) return 1;
-    if (port_write(applet_image, applet_image_size) != 0) return 2;
-    const int prompt = monitor_read_prompt();
-    return prompt == 2 ? 4 : prompt;
-}
-
-int prepare_flash_applet() {
+JobResult prepare_flash_applet() {
     oem_print("     Подготовка данных ... ");
-    std::memset(mailbox_out, 0, mailbox_size);
-    std::memset(mailbox_in, 0, mailbox_size);
-    if (const int code = set_flash_modes()) return report(" ошибка EFC ", code);
-    if (const int code = upload_applet()) return report(" ошибка ", code);
-    if (start_applet(init_texts)) return 1;
-    applet_buffer_address = incoming_word(mailbox_buffer_address);
-    lock_region_count = static_cast<std::uint16_t>(mailbox_in[mailbox_region_count] |
-                                                   mailbox_in[mailbox_region_count + 1] << 8);
+    std::memset(mailbox_out, 0, MAILBOX_SIZE);
+    std::memset(mailbox_in, 0, MAILBOX_SIZE);
+    if (const FlashResult code = set_flash_modes(); code != FlashResult::ok) return report(" ошибка EFC ", code);
+    if (const UploadResult code = upload_applet(); code != UploadResult::ok) return report(" ошибка ", code);
+    // The freshly uploaded image carries INIT in its own mailbox.
+    if (start_applet(init_texts) != JobResult::ok) return JobResult::failed;
+    applet_buffer_address = word_at(mailbox_in, MAILBOX_BUFFER_ADDRESS);
+    lock_region_count = static_cast<std::uint16_t>(mailbox_in[MAILBOX_LOCK_REGION_COUNT] |
+                                                   mailbox_in[MAILBOX_LOCK_REGION_COUNT + 1] << 8);
     print_ok();
-    return 0;
+    return JobResult::ok;
 }
 
-int unlock_and_erase_all() {
+JobResult unlock_and_erase_all() {
     oem_print("     Очистка памяти ");
-    put_word(mailbox_command, applet_unlock);
-    if (for_each_region(unlock_texts)) return 1;
-    put_word(mailbox_command, applet_erase_all);
-    put_word(mailbox_argument_0, 0);
-    if (exchange(erase_texts)) return 1;
+    put_word(MAILBOX_COMMAND, COMMAND_UNLOCK);
+    if (for_each_region(unlock_texts) != JobResult::ok) return JobResult::failed;
+    put_word(MAILBOX_COMMAND, COMMAND_ERASE_ALL);
+    put_word(MAILBOX_ARGUMENT_0, 0);
+    if (exchange(erase_texts) != JobResult::ok) return JobResult::failed;
     print_ok();
-    return 0;
+    return JobResult::ok;
 }
 
-int write_flash_page(std::uint32_t offset) {
-    if (const int code = monitor_send_page(applet_buffer_address))
+JobResult write_flash_page(std::uint32_t offset, const unsigned char* page) {
+    if (const MonitorResult code = monitor_send_block(applet_buffer_address, page, page_size);
+        code != MonitorResult::ok)
         return report(" - ошибка передачи данных ", code);
-    put_word(mailbox_command, applet_write);
-    put_word(mailbox_argument_0, applet_buffer_address);
-    put_word(mailbox_argument_1, page_size);
-    put_word(mailbox_argument_2, offset);
+    put_word(MAILBOX_COMMAND, COMMAND_WRITE);
+    put_word(MAILBOX_ARGUMENT_0, applet_buffer_address);
+    put_word(MAILBOX_ARGUMENT_1, page_size);
+    put_word(MAILBOX_ARGUMENT_2, offset);
     return exchange(write_texts);
 }
 
-int lock_all_regions() {
-    std::memset(mailbox_out, 0, mailbox_size);
+JobResult lock_all_regions() {
+    std::memset(mailbox_out, 0, MAILBOX_SIZE);
     oem_print("     Включение битов защиты ");
-    put_word(mailbox_command, applet_lock);
-    if (for_each_region(lock_texts)) return 1;
+    put_word(MAILBOX_COMMAND, COMMAND_LOCK);
+    if (for_each_region(lock_texts) != JobResult::ok) return JobResult::failed;
     print_ok();
-    return 0;
+    return JobResult::ok;
 }
 
-int set_boot_from_flash() {
-    std::memset(mailbox_out, 0, mailbox_size);
+JobResult set_boot_from_flash() {
+    std::memset(mailbox_out, 0, MAILBOX_SIZE);
     oem_print("     Установка GPNVM2 ... ");
-    put_word(mailbox_command, applet_gpnvm);
-    put_word(mailbox_argument_0, 1);
-    put_word(mailbox_argument_1, boot_from_flash_bit);
-    if (exchange(boot_texts)) return 1;
+    put_word(MAILBOX_COMMAND, COMMAND_GPNVM);
+    put_word(MAILBOX_ARGUMENT_0, 1);
+    put_word(MAILBOX_ARGUMENT_1, boot_from_flash_bit);
+    if (exchange(boot_texts) != JobResult::ok || confirm_end_state() != JobResult::ok) return JobResult::failed;
     print_ok();
-    print_switch_off_banner("    *       Программирование выполнено !      *");
-    return 0;
+    return JobResult::ok;
 }

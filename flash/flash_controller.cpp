@@ -1,7 +1,6 @@
 #include "flash/flash_controller.h"
 
 #include "link/monitor.h"
-#include "ui/messages.h"
 
 #include <chrono>
 #include <thread>
@@ -14,43 +13,55 @@ constexpr std::uint32_t fmr_monitor_timing = 0x00340200;
 constexpr std::uint32_t fmr_command_timing = 0x00490100;
 // Key 0x5A, argument 2, SGPB: set GPNVM bit 2, boot from flash.
 constexpr std::uint32_t fcr_set_boot_bit = 0x5A00020B;
-constexpr std::uint32_t fsr_frdy = 0x1;
 
 // A GPNVM command takes about 1 ms; ten polls a millisecond apart cover it
 // with margin.
 constexpr int ready_polls = 10;
 constexpr auto ready_poll_pause = std::chrono::milliseconds(1);
 
-// 0 ready, 4 status read failed, 1 never ready.
-int wait_until_ready() {
+bool write_register(std::uint32_t address, std::uint32_t value) {
+    return monitor_write_word(address, value) == MonitorResult::ok;
+}
+
+// Polls controller 0 until FRDY, leaving its last status in `status` and the
+// error bits any poll showed in `errors` (reading the register clears them).
+// `never_ready` is the result for a controller that stays busy.
+FlashResult wait_until_ready(std::uint32_t& status, std::uint32_t& errors, FlashResult never_ready) {
+    errors = 0;
     for (int poll = 0; poll < ready_polls; ++poll) {
-        const int ready = flash_ready(0);
-        if (ready == 4) return 4;
-        if (ready == 1) return 0;
+        if (read_flash_status(0, status) != FlashResult::ok) return FlashResult::status_unreadable;
+        errors |= status & (fsr_locke | fsr_proge);
+        if (status & fsr_frdy) return FlashResult::ok;
         std::this_thread::sleep_for(ready_poll_pause);
     }
-    return 1;
+    return never_ready;
 }
 
 }  // namespace
 
-int set_flash_modes() {
-    if (monitor_write_word(mc_fmr_efc0, fmr_monitor_timing) != 0) return 1;
-    if (monitor_write_word(mc_fmr_efc1, fmr_monitor_timing) != 0) return 1;
-    return 0;
+FlashResult set_flash_modes() {
+    if (!write_register(mc_fmr_efc0, fmr_monitor_timing) || !write_register(mc_fmr_efc1, fmr_monitor_timing))
+        return FlashResult::write_failed;
+    return FlashResult::ok;
 }
 
-int flash_ready(int controller) {
-    if (monitor_read_word(controller == 0 ? mc_fsr_efc0 : mc_fsr_efc1) != 0) return 4;
-    return (parse_reply_value(4) & fsr_frdy) ? 1 : 0;
+FlashResult read_flash_status(int controller, std::uint32_t& status) {
+    if (monitor_read_word(controller == 0 ? mc_fsr_efc0 : mc_fsr_efc1, status) != MonitorResult::ok)
+        return FlashResult::status_unreadable;
+    return FlashResult::ok;
 }
 
-int cancel_programming_mode() {
-    if (monitor_write_word(mc_puer, 0) != 0) return 1;
-    if (monitor_write_word(mc_fmr_efc0, fmr_command_timing) != 0) return 1;
-    if (const int waited = wait_until_ready()) return waited == 4 ? 4 : 5;
-    if (monitor_write_word(mc_fcr_efc0, fcr_set_boot_bit) != 0) return 1;
-    if (const int waited = wait_until_ready()) return waited == 4 ? 4 : 6;
-    print_switch_off_banner("    * Возврат к прежней программе произведен! *");
-    return 0;
+FlashResult cancel_programming_mode() {
+    if (!write_register(mc_puer, 0) || !write_register(mc_fmr_efc0, fmr_command_timing))
+        return FlashResult::write_failed;
+    std::uint32_t status = 0;
+    std::uint32_t errors = 0;
+    if (const auto waited = wait_until_ready(status, errors, FlashResult::not_ready_before); waited != FlashResult::ok)
+        return waited;
+    if (!write_register(mc_fcr_efc0, fcr_set_boot_bit)) return FlashResult::write_failed;
+    if (const auto waited = wait_until_ready(status, errors, FlashResult::not_ready_after); waited != FlashResult::ok)
+        return waited;
+    // The command's acknowledgement is no proof: the device must show the bit.
+    if (errors != 0 || !(status & fsr_gpnvm2)) return FlashResult::boot_bit_not_set;
+    return FlashResult::ok;
 }

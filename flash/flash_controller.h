@@ -1,5 +1,6 @@
 // Direct work on the embedded flash controllers through the monitor's word
-// commands: the flash mode registers and the cancel of programming mode.
+// commands: the flash mode registers, their status, and the cancel of
+// programming mode.
 #pragma once
 
 #include <cstdint>
@@ -12,16 +13,28 @@ constexpr std::uint32_t mc_fsr_efc0 = 0xFFFFFF68;   // flash status, controller 
 constexpr std::uint32_t mc_fmr_efc1 = 0xFFFFFF70;   // flash mode, controller 1
 constexpr std::uint32_t mc_fsr_efc1 = 0xFFFFFF78;   // flash status, controller 1
 
-// Writes both flash mode registers (FMCN 52, FWS 2). 0 done; 1 as soon as a
-// write fails.
-int set_flash_modes();
+// MC_FSR bits.
+constexpr std::uint32_t fsr_frdy = 1u << 0;
+constexpr std::uint32_t fsr_locke = 1u << 2;          // a command met a locked region
+constexpr std::uint32_t fsr_proge = 1u << 3;          // a command was refused
+constexpr std::uint32_t fsr_gpnvm2 = 1u << 10;        // boot from flash
+constexpr std::uint32_t fsr_all_locks = 0xFFFF0000;   // the 16 lock bits of one bank
 
-// The FRDY bit of controller 0 (selector 0) or 1 (any other): 1 ready,
-// 0 busy, 4 the status register could not be read.
-int flash_ready(int controller);
+// write_failed: a register write; not_ready_before and not_ready_after: the
+// boot-bit command; boot_bit_not_set: refused (LOCKE, PROGE), or GPNVM2
+// still clear once the controller is ready.
+enum class [[nodiscard]] FlashResult : int {
+    ok = 0, write_failed = 1, status_unreadable = 4, not_ready_before = 5, not_ready_after = 6, boot_bit_not_set = 7
+};
 
-// Sets GPNVM bit 2 through the registers so that the device starts from flash
-// again, and prints the banner that tells the operator to switch off.
-// 0 done; 1 a register write failed; 4 a status read failed; 5 not ready
-// before the command; 6 not ready after it.
-int cancel_programming_mode();
+// Writes both flash mode registers (FMCN 52, FWS 2); stops at the first
+// write that fails.
+FlashResult set_flash_modes();
+
+// MC_FSR of controller 0 (selector 0) or 1 (any other): ok, or
+// status_unreadable.
+FlashResult read_flash_status(int controller, std::uint32_t& status);
+
+// Sets GPNVM bit 2 through the registers, so that the device starts from
+// flash again.
+FlashResult cancel_programming_mode();

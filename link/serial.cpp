@@ -1,105 +1,117 @@
 #include "link/serial.h"
 
+#include "link/deadline.h"
 #include "link/serial_platform.h"
 #include "link/trace.h"
 #include "ui/messages.h"
 
-#include <cassert>
 #include <cstdio>
 
 namespace {
 
 const unsigned char greeting[3] = {0x80, 0x80, '#'};
-unsigned char sam_ba_test_recive[2];
 
-// Port set-up and greeting on a port that has just opened; the search's code.
-int greet_open_port(int number) {
+// Port set-up and greeting on a port that has just opened.
+PortSearch greet_open_port(int number) {
     platform_prepare_port();
     if (!platform_set_timeouts()) {
         trace_note("COM%d: time-outs not set: %s", number, platform_failure());
-        return 2;
+        return PortSearch::timeouts_not_set;
     }
     if (!platform_apply_settings()) {
         trace_note("COM%d: settings not applied: %s", number, platform_failure());
-        return 3;
+        return PortSearch::settings_not_applied;
     }
-    if (port_write(greeting, sizeof greeting) != 0) {
+    if (port_write(greeting, sizeof greeting) != PortWrite::written) {
         trace_note("COM%d: greeting not sent", number);
-        return 4;
+        return PortSearch::greeting_not_sent;
     }
-    if (port_read(sam_ba_test_recive, sizeof sam_ba_test_recive) != 0) {
+    unsigned char greeting_answer[2] = {};
+    if (port_read(greeting_answer, sizeof greeting_answer) != PortRead::complete) {
         trace_note("COM%d: no complete answer to the greeting", number);
-        return 5;
+        return PortSearch::no_answer;
     }
-    if (sam_ba_test_recive[0] != 0x0A || sam_ba_test_recive[1] != 0x0D) {
-        trace_note("COM%d: answer %02X %02X is not line feed, carriage return", number,
-                   sam_ba_test_recive[0], sam_ba_test_recive[1]);
-        return 6;
+    if (greeting_answer[0] != 0x0A || greeting_answer[1] != 0x0D) {
+        trace_note("COM%d: answer %02X %02X is not line feed, carriage return", number, greeting_answer[0],
+                   greeting_answer[1]);
+        return PortSearch::wrong_answer;
     }
-    return 0;
+    return PortSearch::found;
 }
 
 }  // namespace
 
-int find_device_port() {
-    int code = 1;
+PortSearch find_device_port() {
+    PortSearch result = PortSearch::not_opened;
     for (int number = first_port_number; number <= last_port_number; ++number) {
         close_port();
         if (!platform_open_port(number)) {
             trace_note("COM%d: not opened: %s", number, platform_failure());
-            code = 1;
+            result = PortSearch::not_opened;
             continue;
         }
         std::printf(".%d.", number);
-        code = greet_open_port(number);
-        if (code == 0) {
+        result = greet_open_port(number);
+        if (result == PortSearch::found) {
             std::fputs(" \n", stdout);
-            return 0;
+            return result;
         }
         close_port();
     }
     std::fputs(" \n", stdout);
-    return code;
+    return result;
 }
 
-int port_write(const void* source, std::uint32_t count) {
-    if (!platform_port_open()) return 1;
+PortRead read_greeting_prompt() {
+    unsigned char prompt = 0;
+    return port_read(&prompt, 1);
+}
+
+PortWrite port_write(const void* source, std::uint32_t count) {
+    if (!platform_port_open()) return PortWrite::no_port;
     const auto* bytes = static_cast<const unsigned char*>(source);
-    std::uint32_t feedback = 0;
-    if (!platform_write_call(bytes, count, &feedback)) {
+    std::uint32_t moved = 0;
+    if (!platform_write_call(bytes, count, &moved)) {
         trace_note("write failed: %s", platform_failure());
         close_port();
-        return 2;
+        return PortWrite::failed;
     }
-    trace_bytes("TX", bytes, feedback);
-    return 0;
+    trace_bytes("TX", bytes, moved);
+    return PortWrite::written;
 }
 
-int port_read(void* destination, std::uint32_t numb) {
+PortRead port_read(void* destination, std::uint32_t count) {
     if (!platform_port_open()) box_error_4();
     auto* position = static_cast<unsigned char*>(destination);
     int attempts_left = read_attempt_allowance;
-    const std::uint32_t start = platform_tick_ms();
-    while (numb > 0) {
-        if (attempts_left == 0 && platform_tick_ms() - start >= read_budget_ms) break;
+    const Deadline budget = deadline_in(read_budget_ms);
+    while (count > 0) {
+        if (attempts_left == 0 && passed(budget)) break;
         if (attempts_left > 0) --attempts_left;
-        std::uint32_t feedback = 0;
-        if (!platform_read_call(position, numb, &feedback)) {
+        std::uint32_t moved = 0;
+        if (!platform_read_call(position, count, &moved)) {
             trace_note("read failed: %s", platform_failure());
             close_port();
-            return 1;
+            return PortRead::failed;
         }
-        assert(feedback <= numb);
-        trace_bytes("RX", position, feedback);
-        position += feedback;
-        numb -= feedback;
+        // A back end that claims more than it was asked for cannot be trusted
+        // with the rest either.
+        if (moved > count) {
+            trace_note("read call reported %u byte(s) of %u", static_cast<unsigned>(moved),
+                       static_cast<unsigned>(count));
+            close_port();
+            return PortRead::failed;
+        }
+        trace_bytes("RX", position, moved);
+        position += moved;
+        count -= moved;
     }
-    if (numb > 0) {
-        trace_note("read timed out with %u byte(s) missing", static_cast<unsigned>(numb));
+    if (count > 0) {
+        trace_note("read timed out with %u byte(s) missing", static_cast<unsigned>(count));
         close_port();
-        return 2;
+        return PortRead::timed_out;
     }
-    return 0;
+    return PortRead::complete;
 }
 
 void close_port() {

@@ -4,12 +4,12 @@
 // port closes it, so at any moment either a working port is open or none is;
 // a port closed by a failure is not reopened.
 //
-// Read contract: port_read(destination, numb) delivers exactly `numb` bytes
-// or fails. It makes read calls for the remaining bytes; one call returns as
-// soon as all of them have arrived, or link_timeout_ms after it began with
-// what arrived by then (possibly nothing). The first read_attempt_allowance
-// calls are always made; after them the read goes on only while less than
-// read_budget_ms has passed since the read began.
+// Read contract: port_read(destination, count) delivers exactly `count`
+// bytes or fails. It makes read calls for the remaining bytes; one call
+// returns as soon as all of them have arrived, or link_timeout_ms after it
+// began with what arrived by then (possibly nothing). The first
+// read_attempt_allowance calls are always made; after them the read goes on
+// only while less than read_budget_ms has passed since the read began.
 #pragma once
 
 #include <cstdint>
@@ -26,21 +26,31 @@ constexpr std::uint32_t read_budget_ms = link_timeout_ms / 3;
 constexpr int first_port_number = 1;
 constexpr int last_port_number = 32;
 
+// The search's outcome on the last port it tried. no_answer: no complete
+// answer to the greeting; wrong_answer: not line feed, carriage return.
+enum class [[nodiscard]] PortSearch : int {
+    found = 0, not_opened = 1, timeouts_not_set = 2, settings_not_applied = 3, greeting_not_sent = 4,
+    no_answer = 5, wrong_answer = 6
+};
+// Written possibly only in part, when the time-out ended the write; a failed
+// write has closed the port.
+enum class [[nodiscard]] PortWrite : int { written = 0, no_port = 1, failed = 2 };
+// failed: a read call failed, or no port was open (the "Error 4" box is shown
+// first then); timed_out: not all bytes arrived in time.
+enum class [[nodiscard]] PortRead : int { complete = 0, failed = 1, timed_out = 2 };
+
 // Tries COM1 to COM32 in turn, printing ".n." for each port that opens, and
-// greets the boot monitor on it. Returns 0 with the answering port left open,
-// otherwise the code of the last port tried: 1 open failed, 2 time-outs not
-// set, 3 settings not applied, 4 greeting not sent, 5 no complete answer,
-// 6 wrong answer.
-int find_device_port();
+// greets the boot monitor on it; a port that answers stays open.
+PortSearch find_device_port();
 
-// Writes the block. 0 written (possibly only in part when the time-out ended
-// the write); 1 no port open; 2 the write failed (port closed).
-int port_write(const void* source, std::uint32_t count);
+// The rest of the monitor's answer to the greeting: its prompt, not examined.
+PortRead read_greeting_prompt();
 
-// Reads exactly `numb` bytes (see the read contract above). 0 all arrived;
-// 1 a read call failed or no port was open (the "Error 4" box is shown first
-// in that case); 2 not all bytes arrived in time. Codes 1 and 2 close the port.
-int port_read(void* destination, std::uint32_t numb);
+PortWrite port_write(const void* source, std::uint32_t count);
+
+// Reads exactly `count` bytes (see the read contract above). Failures close
+// the port.
+PortRead port_read(void* destination, std::uint32_t count);
 
 void close_port();
 bool port_is_closed();

@@ -1,5 +1,6 @@
 // The serial back end on POSIX: termios on /dev/ttyACM<n-1>, or on DIR/COMn
 // when ZELMIRAN_COM_DIR=DIR names a folder of port links.
+#include "link/deadline.h"
 #include "link/serial.h"
 #include "link/serial_platform.h"
 
@@ -16,8 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-using steady = std::chrono::steady_clock;
 
 int port_fd = -1;
 std::string port_path;
@@ -36,27 +35,48 @@ std::string port_name(int number) {
 
 // Waits until the port is ready for `events` or the deadline passes; false
 // when the port failed (hung up or in error).
-bool wait_for(short events, steady::time_point deadline, bool* timed_out) {
-    *timed_out = false;
+bool wait_for(short events, const Deadline& deadline) {
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now());
-        if (left.count() <= 0) {
-            *timed_out = true;
-            return true;
-        }
         pollfd entry = {port_fd, events, 0};
-        const int ready = poll(&entry, 1, static_cast<int>(left.count()));
+        const int ready = poll(&entry, 1, static_cast<int>(remaining_ms(deadline)));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return fail("poll");
-        if (ready == 0) continue;
         // Only asked for after the port had nothing to give: a hang-up now
         // means the device is gone.
-        if (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL))) {
             errno = EIO;
             return fail("poll");
         }
         return true;
     }
+}
+
+using Move = ssize_t (*)(int fd, unsigned char* bytes, std::size_t count);
+
+// One read or write call as the transport sees it: moves bytes until all
+// `count` are moved or link_timeout_ms has passed; false when the port failed.
+bool transfer(const char* call, short events, Move move, unsigned char* bytes, std::uint32_t count,
+              std::uint32_t* moved) {
+    *moved = 0;
+    if (port_fd < 0) {
+        errno = EBADF;
+        return fail(call);
+    }
+    const Deadline deadline = deadline_in(link_timeout_ms);
+    while (*moved < count) {
+        const ssize_t done = move(port_fd, bytes + *moved, count - *moved);
+        if (done > 0) {
+            *moved += static_cast<std::uint32_t>(done);
+            continue;
+        }
+        // With no time-out in termios, a terminal answers "nothing yet" with
+        // 0 or EAGAIN.
+        if (done < 0 && errno == EINTR) continue;
+        if (done < 0 && errno != EAGAIN) return fail(call);
+        if (passed(deadline)) break;
+        if (!wait_for(events, deadline)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -114,48 +134,15 @@ bool platform_apply_settings() {
 }
 
 bool platform_read_call(unsigned char* destination, std::uint32_t count, std::uint32_t* feedback) {
-    *feedback = 0;
-    if (port_fd < 0) {
-        errno = EBADF;
-        return fail("read");
-    }
-    const auto deadline = steady::now() + std::chrono::milliseconds(link_timeout_ms);
-    while (*feedback < count) {
-        const ssize_t got = read(port_fd, destination + *feedback, count - *feedback);
-        if (got > 0) {
-            *feedback += static_cast<std::uint32_t>(got);
-            continue;
-        }
-        // With no time-out in termios, a terminal answers "nothing yet" with 0.
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0 && errno != EAGAIN) return fail("read");
-        bool timed_out = false;
-        if (!wait_for(POLLIN, deadline, &timed_out)) return false;
-        if (timed_out) break;
-    }
-    return true;
+    return transfer("read", POLLIN, [](int fd, unsigned char* bytes, std::size_t n) { return read(fd, bytes, n); },
+                    destination, count, feedback);
 }
 
 bool platform_write_call(const unsigned char* source, std::uint32_t count, std::uint32_t* feedback) {
-    *feedback = 0;
-    if (port_fd < 0) {
-        errno = EBADF;
-        return fail("write");
-    }
-    const auto deadline = steady::now() + std::chrono::milliseconds(link_timeout_ms);
-    while (*feedback < count) {
-        const ssize_t put = write(port_fd, source + *feedback, count - *feedback);
-        if (put > 0) {
-            *feedback += static_cast<std::uint32_t>(put);
-            continue;
-        }
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0 && errno != EAGAIN) return fail("write");
-        bool timed_out = false;
-        if (!wait_for(POLLOUT, deadline, &timed_out)) return false;
-        if (timed_out) break;
-    }
-    return true;
+    // write() only reads from the bytes; the cast lets one loop serve both.
+    return transfer("write", POLLOUT,
+                    [](int fd, unsigned char* bytes, std::size_t n) { return write(fd, bytes, n); },
+                    const_cast<unsigned char*>(source), count, feedback);
 }
 
 void platform_close_port() {
@@ -166,7 +153,7 @@ void platform_close_port() {
 bool platform_port_open() { return port_fd >= 0; }
 
 std::uint32_t platform_tick_ms() {
-    const auto now = steady::now().time_since_epoch();
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 

@@ -56,6 +56,11 @@ Faults:
                        the Nth flash command (from 1, both controllers
                        counted) with command code CODE (hex: 01 WP, 02 SLB,
                        04 CLB, 08 EA, 0B SGPB, 0D CGPB, 0F SSB) gives PROGE
+  --ignore-lock LIST   SLB on these regions (0-31, comma-separated) is
+                       accepted but leaves the lock bit clear
+  --ignore-gpnvm       SGPB is accepted but leaves the GPNVM bit clear
+  --skip-run N         the Nth G (from 1) answers at once without running
+                       the code, as if the core never took it
 
 Monitor commands (addresses and values in hex, either case):
   0x80 0x80 #          greeting             -> "\n\r>"
@@ -197,9 +202,12 @@ public:
             {"--corrupt", [&](const std::string& v) { device.corrupt_address = parse_hex("--corrupt", v); }},
             {"--stuck-lock", [&](const std::string& v) { device.stuck_locks |= parse_regions("--stuck-lock", v); }},
             {"--fail-command", [&](const std::string& v) { device.failing_command = parse_failing_command(v); }},
+            {"--ignore-lock", [&](const std::string& v) { device.ignored_locks |= parse_regions("--ignore-lock", v); }},
+            {"--skip-run", [&](const std::string& v) { device.skipped_run = positive("--skip-run", v); }},
         };
         flags_ = {
             {"--fsr-never-ready", [&] { device.fsr_never_ready = true; }},
+            {"--ignore-gpnvm", [&] { device.ignore_gpnvm = true; }},
             {"--help", [&] { line.help = true; }},
             {"-h", [&] { line.help = true; }},
         };

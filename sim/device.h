@@ -28,6 +28,9 @@ struct DeviceOptions {
     std::optional<std::uint32_t> corrupt_address;
     std::uint32_t stuck_locks = 0;     // bit r: region r locked for good, CLB refused
     std::optional<FailingCommand> failing_command;
+    std::uint32_t ignored_locks = 0;   // bit r: SLB on region r acknowledged, bit left clear
+    bool ignore_gpnvm = false;         // SGPB acknowledged, bit left clear
+    std::optional<std::uint64_t> skipped_run;  // this G (from 1) returns without running
     std::uint64_t instruction_budget = 5'000'000;
 };
 
@@ -76,6 +79,7 @@ private:
     Bus bus_;
     Cpu cpu_;
     bool sram_changed_ = false;
+    std::optional<std::uint64_t> skipped_run_;
     std::uint64_t runs_ = 0;
     std::uint64_t run_instructions_ = 0;
     double run_ms_ = 0;

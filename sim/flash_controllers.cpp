@@ -107,10 +107,12 @@ void FlashControllers::carry_out(int controller, FlashCommand command, std::uint
         program_page(controller, page, erase);
         bits.lock_bits |= region_bit;
         break;
-    case FlashCommand::SLB: bits.lock_bits |= region_bit; break;
+    case FlashCommand::SLB: bits.lock_bits |= region_bit & ~faults_.ignored_locks; break;
     case FlashCommand::CLB: bits.lock_bits &= ~region_bit; break;
     case FlashCommand::EA: erase_bank(controller); break;
-    case FlashCommand::SGPB: bits.gpnvm = static_cast<std::uint8_t>(bits.gpnvm | 1u << page); break;
+    case FlashCommand::SGPB:
+        if (!faults_.ignore_gpnvm) bits.gpnvm = static_cast<std::uint8_t>(bits.gpnvm | 1u << page);
+        break;
     case FlashCommand::CGPB: bits.gpnvm = static_cast<std::uint8_t>(bits.gpnvm & ~(1u << page)); break;
     case FlashCommand::SSB: bits.security = true; break;
     }

@@ -53,6 +53,10 @@ struct FlashFaults {
     // Bit r: region r's lock bit cannot be cleared; CLB on it gives LOCKE.
     std::uint32_t stuck_locks = 0;
     std::optional<FailingCommand> failing_command;
+    // Bit r: SLB on region r is acknowledged but leaves the bit clear.
+    std::uint32_t ignored_locks = 0;
+    // SGPB is acknowledged but leaves the bit clear.
+    bool ignore_gpnvm = false;
 };
 
 namespace fsr {

@@ -1,5 +1,6 @@
 // The updater as an operator starts it: job file, texts, device search and
 // the link trace, through the real program.
+#include "support/console_text.h"
 #include "support/pty_peer.h"
 #include "support/run_program.h"
 
@@ -16,10 +17,6 @@ const std::string device_heading = " \n   Прибор 'Зелмиран' под
 
 std::string job_step(const std::string& name) {
     return "1. Определение загружаемого файла  \n   Имя файла новой программы : " + name + " \n \n";
-}
-
-bool shows_box(const std::string& out, const std::string& caption) {
-    return out.find("| " + caption + " ") != std::string::npos;
 }
 
 class Updater : public testing::Test {
@@ -103,10 +100,26 @@ TEST_F(JobFile, CarriageReturnBeforeTheEndIsPartOfTheName) {
     EXPECT_TRUE(shows_box(named.out, "Error 4"));
 }
 
+TEST_F(JobFile, JobFileThatIsAFolderIsMissing) {
+    std::filesystem::create_directory(folder.path() / "f_write.txt");
+    const ProgramRun result = run();
+    EXPECT_TRUE(shows_box(result.out, "Error 1")) << result.out;
+    EXPECT_EQ(result.out.find("1. "), std::string::npos);
+}
+
 TEST_F(JobFile, FolderOrUnreadableFileIsNoImage) {
     std::filesystem::create_directory(folder.path() / "images");
     folder.write_file("f_write.txt", "images");
     EXPECT_TRUE(shows_box(run().out, "Error 3"));
+
+    // Opens, but its reads fail; and one that reads but cannot be rewound
+    // (standard input is a pipe). Neither reaches the port search.
+    for (const std::string name : {"/proc/self/mem", "/dev/stdin"}) {
+        folder.write_file("f_write.txt", name);
+        const ProgramRun result = run();
+        EXPECT_EQ(result.out.rfind(banner + job_step(name) + "\n+--", 0), 0u) << result.out;
+        EXPECT_TRUE(shows_box(result.out, "Error 3")) << result.out;
+    }
 
     folder.write_file("secret.bin", "image");
     std::filesystem::permissions(folder.path() / "secret.bin", std::filesystem::perms::none);

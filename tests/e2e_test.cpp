@@ -1,12 +1,19 @@
 // The real updater against the real virtual device, through a pseudo-terminal,
 // answered on standard input as an operator would; the device's state is read
 // from its flash file and status report afterwards.
+#include "app/programming_run.h"
+#include "link/serial.h"
+#include "support/console_text.h"
 #include "support/run_program.h"
 #include "support/sim_device.h"
+#include "support/stdout_capture.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <istream>
 #include <optional>
+#include <streambuf>
 
 namespace {
 
@@ -44,10 +51,6 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
     return count;
-}
-
-bool shows_box(const std::string& out, const std::string& caption) {
-    return out.find("| " + caption + " ") != std::string::npos;
 }
 
 class Programming : public testing::Test {
@@ -119,6 +122,8 @@ TEST_F(Programming, YesWritesVerifiesLocksAndSetsTheBootBit) {
     EXPECT_EQ(status_value(status, "lock_bits"), "\"0xFFFFFFFF\"");
     EXPECT_EQ(status_value(status, "gpnvm"), "[0, 0, 1]");
     EXPECT_EQ(device->count("monitor.G"), 1u + 32 + 1 + 3 + 32 + 1);
+    // The identification, then both flash status registers before the box.
+    EXPECT_EQ(device->count("monitor.w"), 3u);
     // The third page holds the file's last 952 bytes, then zeros; the rest
     // of bank 0 is erased.
     std::string expected = image + std::string(72, '\0');
@@ -181,6 +186,20 @@ TEST_F(Programming, NoThenYesCancelsProgrammingMode) {
     EXPECT_EQ(status_value(status, "monitor.w"), "3");
     EXPECT_EQ(status_value(status, "efc0.SGPB"), "1");
     EXPECT_EQ(status_value(status, "monitor.G"), "0");
+}
+
+TEST_F(Programming, CancelSucceedsOnlyWhenTheDeviceShowsTheBootBit) {
+    // The controller refuses the command; or takes it and leaves the bit clear.
+    for (const auto& fault : {std::vector<std::string>{"--fail-command", "0B:1"}, {"--ignore-gpnvm"}}) {
+        SCOPED_TRACE(fault.front());
+        start_device(fault);
+        const ProgramRun run = run_updater("n\ny\n", "x");
+        EXPECT_NE(run.out.find(answered_cancel_yes + software_failure_line), std::string::npos) << run.out;
+        EXPECT_TRUE(shows_box(run.out, "Error 7"));
+        EXPECT_EQ(run.out.find(returned_banner), std::string::npos);
+        EXPECT_EQ(status_value(device->status(), "gpnvm"), "[0, 0, 0]");
+        device.reset();
+    }
 }
 
 TEST_F(Programming, ControllerIdentityIsCheckedUnderTheMask) {
@@ -262,6 +281,89 @@ TEST_F(Programming, RegionThatCannotBeUnlockedStopsTheRunBeforeTheErase) {
     EXPECT_EQ(status_value(status, "monitor.G"), "7");  // start and six unlocks
     EXPECT_EQ(status_value(status, "efc0.EA"), "0");
     EXPECT_EQ(status_value(status, "efc0.WP"), "0");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Programming, AppletStartWithoutItsCompletionMarkIsNoCompletion) {
+    start_device({"--skip-run", "2"});  // the first unlock never runs
+    const ProgramRun run = run_updater("y\n", test_image(100));
+    EXPECT_NE(run.out.find("     Очистка памяти  - нет выполнения команд CLB  3 \n"), std::string::npos) << run.out;
+    EXPECT_TRUE(shows_box(run.out, "Error 11"));
+    EXPECT_EQ(device->count("monitor.G"), 2u);
+}
+
+TEST_F(Programming, EndStateIsReadBackBeforeTheSuccessBox) {
+    struct Case {
+        std::vector<std::string> fault;
+        std::string line;
+    };
+    for (const Case& c : {Case{{"--ignore-lock", "20"}, " - биты защиты не установлены ! \n"},
+                          Case{{"--ignore-gpnvm"}, " - бит GPNVM2 не установлен ! \n"}}) {
+        SCOPED_TRACE(c.line);
+        std::filesystem::remove_all(ports());  // a device that never held a run's bits
+        start_device(c.fault);
+        const ProgramRun run = run_updater("y\n", test_image(100));
+        EXPECT_NE(run.out.find("     Установка GPNVM2 ... " + c.line), std::string::npos) << run.out;
+        EXPECT_TRUE(shows_box(run.out, "Error 11"));
+        EXPECT_EQ(run.out.find(done_banner), std::string::npos);
+        device.reset();
+    }
+}
+
+// An image on a disk that fails: `readable` bytes are served, counted over
+// every pass, and the next read fails.
+class FailingImage : public std::streambuf {
+public:
+    FailingImage(std::string image, std::size_t readable) : image_(std::move(image)), readable_(readable) {}
+
+protected:
+    int_type underflow() override {
+        if (next_ >= image_.size()) return traits_type::eof();
+        if (served_ == readable_) throw std::ios_base::failure("the disk failed");
+        ++served_;
+        char* at = image_.data() + next_++;
+        setg(at, at, at + 1);
+        return traits_type::to_int_type(*at);
+    }
+    pos_type seekpos(pos_type position, std::ios_base::openmode) override {
+        next_ = static_cast<std::size_t>(position);
+        setg(nullptr, nullptr, nullptr);
+        return position;
+    }
+
+private:
+    std::string image_;
+    std::size_t readable_;
+    std::size_t next_ = 0;
+    std::size_t served_ = 0;
+};
+
+TEST_F(Programming, ImageReadFailingInEitherPassEndsTheRun) {
+    start_device();
+    setenv("ZELMIRAN_COM_DIR", ports().c_str(), 1);
+    const std::string image = test_image(5000);
+    // In the write pass's third page; in the verify pass's second.
+    for (const auto& [readable, heading] :
+         {std::pair<std::size_t, std::string>{3000, "     Программирование "}, {5000 + 2000, "     Сравнение "}}) {
+        SCOPED_TRACE(heading);
+        StdoutCapture console;
+        ASSERT_EQ(find_device_port(), PortSearch::found);
+        ASSERT_EQ(read_greeting_prompt(), PortRead::complete);
+        FailingImage disk(image, readable);
+        std::istream stream(&disk);
+        run_programming(stream);
+        close_port();
+        const std::string shown = console.text();
+        EXPECT_NE(shown.find(heading + " - ошибка чтения файла ! \n"), std::string::npos) << shown;
+        EXPECT_TRUE(shows_box(shown, "Error 11"));
+        const auto status = device->status();
+        EXPECT_EQ(status_value(status, "lock_bits"), "\"0x00000000\"");
+        EXPECT_EQ(status_value(status, "gpnvm"), "[0, 0, 0]");
+    }
+    unsetenv("ZELMIRAN_COM_DIR");
 }
 
 }  // namespace

@@ -10,21 +10,21 @@ namespace {
 const Bytes greeting = {0x80, 0x80, '#'};
 const Bytes monitor_answer = {0x0A, 0x0D};
 
-using PortSearch = PortFolder;
+using Search = PortFolder;
 
-TEST_F(PortSearch, NoPortsAtAllPrintsOnlyTheLineEnd) {
+TEST_F(Search, NoPortsAtAllPrintsOnlyTheLineEnd) {
     StdoutCapture console;
-    EXPECT_EQ(find_device_port(), 1);
+    EXPECT_EQ(find_device_port(), PortSearch::not_opened);
     EXPECT_EQ(console.text(), " \n");
     EXPECT_TRUE(port_is_closed());
 }
 
-TEST_F(PortSearch, SkipsASilentPortAndKeepsTheAnsweringOne) {
+TEST_F(Search, SkipsASilentPortAndKeepsTheAnsweringOne) {
     PtyPeer silent(folder.path(), 1);
     PtyPeer device(folder.path(), 2);
     device.answer_greeting(monitor_answer);
     StdoutCapture console;
-    EXPECT_EQ(find_device_port(), 0);
+    EXPECT_EQ(find_device_port(), PortSearch::found);
     EXPECT_EQ(console.text(), ".1..2. \n");
     EXPECT_FALSE(port_is_closed());
     EXPECT_EQ(silent.drain(), greeting);
@@ -32,29 +32,29 @@ TEST_F(PortSearch, SkipsASilentPortAndKeepsTheAnsweringOne) {
     EXPECT_TRUE(device.drain().empty());
 }
 
-TEST_F(PortSearch, AnswerOnCom12StopsTheSearch) {
+TEST_F(Search, AnswerOnCom12StopsTheSearch) {
     PtyPeer device(folder.path(), 12);
     PtyPeer later(folder.path(), 13);
     device.answer_greeting(monitor_answer);
     StdoutCapture console;
-    EXPECT_EQ(find_device_port(), 0);
+    EXPECT_EQ(find_device_port(), PortSearch::found);
     EXPECT_EQ(console.text(), ".12. \n");
     EXPECT_TRUE(later.drain().empty());
 }
 
-TEST_F(PortSearch, ResultIsTheCodeOfTheLastPortTried) {
+TEST_F(Search, ResultIsTheCodeOfTheLastPortTried) {
     {
         PtyPeer wrong(folder.path(), 32);
         wrong.answer_greeting({0x0D, 0x0A});
         StdoutCapture console;
-        EXPECT_EQ(find_device_port(), 6);
+        EXPECT_EQ(find_device_port(), PortSearch::wrong_answer);
         EXPECT_EQ(console.text(), ".32. \n");
         EXPECT_TRUE(port_is_closed());
     }
     {
         PtyPeer silent(folder.path(), 32);
         StdoutCapture console;
-        EXPECT_EQ(find_device_port(), 5);
+        EXPECT_EQ(find_device_port(), PortSearch::no_answer);
         EXPECT_TRUE(port_is_closed());
     }
     {
@@ -62,16 +62,16 @@ TEST_F(PortSearch, ResultIsTheCodeOfTheLastPortTried) {
         PtyPeer wrong(folder.path(), 1);
         wrong.answer_greeting({'?', '?'});
         StdoutCapture console;
-        EXPECT_EQ(find_device_port(), 1);
+        EXPECT_EQ(find_device_port(), PortSearch::not_opened);
         EXPECT_EQ(console.text(), ".1. \n");
     }
 }
 
-TEST_F(PortSearch, AnswerLeftOverFromAnEarlierUserIsNotTakenForTheMonitor) {
+TEST_F(Search, AnswerLeftOverFromAnEarlierUserIsNotTakenForTheMonitor) {
     PtyPeer device(folder.path(), 32);
     device.send(monitor_answer);  // stale bytes, sent before anyone greeted
     StdoutCapture console;
-    EXPECT_EQ(find_device_port(), 5);
+    EXPECT_EQ(find_device_port(), PortSearch::no_answer);
 }
 
 using ReadPolicy = OpenPort;
@@ -92,11 +92,11 @@ TEST_F(ReadPolicy, ReplyTricklingInOverThreeCallsSucceeds) {
         device->send(Bytes(reply.begin() + 10, reply.end()));
     });
     Bytes got(reply.size());
-    const int result = port_read(got.data(), static_cast<std::uint32_t>(got.size()));
+    const PortRead result = port_read(got.data(), static_cast<std::uint32_t>(got.size()));
     trickle.join();
     if (sent_second - start > 95ms || sent_third - start > 145ms)
         GTEST_SKIP() << "machine too loaded to place the chunks in their read calls";
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, PortRead::complete);
     EXPECT_EQ(got, reply);
     EXPECT_FALSE(port_is_closed());
 }
@@ -104,26 +104,26 @@ TEST_F(ReadPolicy, ReplyTricklingInOverThreeCallsSucceeds) {
 TEST_F(ReadPolicy, SilentDeviceFailsAfterThreeFullCallsAndClosesThePort) {
     char buffer[2];
     const auto start = steady::now();
-    EXPECT_EQ(port_read(buffer, 2), 2);
+    EXPECT_EQ(port_read(buffer, 2), PortRead::timed_out);
     const auto elapsed = steady::now() - start;
     EXPECT_GE(elapsed, 3 * std::chrono::milliseconds(link_timeout_ms));
     EXPECT_LT(elapsed, 2s);
     EXPECT_TRUE(port_is_closed());
-    EXPECT_EQ(port_write("x", 1), 1);
+    EXPECT_EQ(port_write("x", 1), PortWrite::no_port);
 }
 
 TEST_F(ReadPolicy, PartialReplyIsNotEnough) {
     device->send({'>'});
     char buffer[3];
-    EXPECT_EQ(port_read(buffer, 3), 2);
+    EXPECT_EQ(port_read(buffer, 3), PortRead::timed_out);
     EXPECT_TRUE(port_is_closed());
 }
 
 TEST_F(ReadPolicy, ZeroByteReadTakesNothing) {
     device->send({'>'});
     char buffer[1] = {0};
-    EXPECT_EQ(port_read(buffer, 0), 0);
-    EXPECT_EQ(port_read(buffer, 1), 0);
+    EXPECT_EQ(port_read(buffer, 0), PortRead::complete);
+    EXPECT_EQ(port_read(buffer, 1), PortRead::complete);
     EXPECT_EQ(buffer[0], '>');
 }
 
@@ -131,7 +131,7 @@ TEST_F(ReadPolicy, ReadWithNoPortShowsError4AndFails) {
     close_port();
     StdoutCapture console;
     char buffer[2];
-    EXPECT_EQ(port_read(buffer, 2), 1);
+    EXPECT_EQ(port_read(buffer, 2), PortRead::failed);
     const std::string shown = console.text();
     EXPECT_NE(shown.find("Error 4"), std::string::npos);
     EXPECT_NE(shown.find("Устройство не подключено или драйвер не установлен"), std::string::npos);
@@ -141,17 +141,17 @@ TEST_F(ReadPolicy, UnpluggedDeviceFailsTheReadAtOnce) {
     device->hang_up();
     char buffer[2];
     const auto start = steady::now();
-    EXPECT_EQ(port_read(buffer, 2), 1);
+    EXPECT_EQ(port_read(buffer, 2), PortRead::failed);
     EXPECT_LT(steady::now() - start, std::chrono::milliseconds(link_timeout_ms));
     EXPECT_TRUE(port_is_closed());
 }
 
 TEST_F(OpenPort, WriteSendsTheBlockAndNothingElse) {
     const Bytes frame = {'W', 'F', 'F', 'F', 'F', 'F', 'F', '6', '0', ',', '0', '0', '#'};
-    EXPECT_EQ(port_write(frame.data(), static_cast<std::uint32_t>(frame.size())), 0);
+    EXPECT_EQ(port_write(frame.data(), static_cast<std::uint32_t>(frame.size())), PortWrite::written);
     EXPECT_EQ(device->drain(), frame);
     close_port();
-    EXPECT_EQ(port_write(frame.data(), static_cast<std::uint32_t>(frame.size())), 1);
+    EXPECT_EQ(port_write(frame.data(), static_cast<std::uint32_t>(frame.size())), PortWrite::no_port);
     EXPECT_TRUE(device->drain().empty());
 }
 

@@ -1,11 +1,54 @@
 #include "applet_device.h"
 
+#include "applet/mailbox.h"
 #include "flash/applet_image.h"
 
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <random>
+
+namespace {
+
+[[maybe_unused]] std::string first_line(const char* path) {
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
+
+const Bytes& image_under_test() {
+    static const Bytes image = [] {
+        RebuiltImage rebuilt = rebuilt_image();
+        if (rebuilt.usable) return rebuilt.bytes;
+        return Bytes(applet_image().begin(), applet_image().end());
+    }();
+    return image;
+}
+
+}  // namespace
+
+RebuiltImage rebuilt_image() {
+    RebuiltImage rebuilt;
+#ifndef ZELMIRAN_APPLET_REBUILT
+    rebuilt.why_not = "no arm-none-eabi toolchain in this build: the image was not rebuilt";
+#else
+    const std::string committed = first_line(ZELMIRAN_APPLET_TOOLCHAIN);
+    const std::string present = first_line(ZELMIRAN_APPLET_REBUILT_TOOLCHAIN);
+    if (committed.empty()) {
+        rebuilt.why_not = std::string("no toolchain line in ") + ZELMIRAN_APPLET_TOOLCHAIN;
+    } else if (committed != present) {
+        rebuilt.why_not = "the committed image comes from \"" + committed + "\", this build has \"" + present + "\"";
+    } else {
+        std::ifstream file(ZELMIRAN_APPLET_REBUILT, std::ios::binary);
+        rebuilt.bytes = Bytes(std::istreambuf_iterator<char>(file), {});
+        rebuilt.usable = !rebuilt.bytes.empty();
+        if (!rebuilt.usable) rebuilt.why_not = std::string("no image at ") + ZELMIRAN_APPLET_REBUILT;
+    }
+#endif
+    return rebuilt;
+}
 
 std::uint32_t Mailbox::word(std::size_t offset) const {
     return static_cast<std::uint32_t>(bytes.at(offset)) | static_cast<std::uint32_t>(bytes.at(offset + 1)) << 8 |
@@ -30,10 +73,12 @@ sim::DeviceOptions device_options(std::uint32_t locked_regions, const std::strin
 
 AppletDevice::AppletDevice(const sim::DeviceOptions& options) : device_(options) {}
 
-void AppletDevice::upload() { device_.write_memory(applet_load_address, applet_image, applet_image_size); }
+void AppletDevice::upload() {
+    device_.write_memory(APPLET_LOAD_ADDRESS, image_under_test().data(), image_under_test().size());
+}
 
 Mailbox AppletDevice::start() {
-    const sim::RunResult result = device_.run(applet_load_address);
+    const sim::RunResult result = device_.run(APPLET_LOAD_ADDRESS);
     EXPECT_TRUE(result.returned) << result.reason;
     return mailbox();
 }
@@ -54,13 +99,13 @@ void AppletDevice::prepare(std::uint32_t link_type) {
 
 Mailbox AppletDevice::mailbox() {
     Mailbox mailbox;
-    device_.read_memory(applet_mailbox_address, mailbox.bytes.data(), mailbox.bytes.size());
+    device_.read_memory(MAILBOX_ADDRESS, mailbox.bytes.data(), mailbox.bytes.size());
     return mailbox;
 }
 
 void AppletDevice::write_mailbox(std::size_t offset, const Bytes& bytes) {
     ASSERT_LE(offset + bytes.size(), Mailbox{}.bytes.size());
-    put(applet_mailbox_address + static_cast<std::uint32_t>(offset), bytes);
+    put(MAILBOX_ADDRESS + static_cast<std::uint32_t>(offset), bytes);
 }
 
 void AppletDevice::put(std::uint32_t address, const Bytes& bytes) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sim/device.h"
+#include "support/byte_io.h"
 #include "support/run_program.h"
 
 #include <array>
@@ -13,7 +14,6 @@
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<std::uint8_t>;
 
 // Mailbox command codes.
 namespace command {
@@ -65,6 +65,16 @@ struct Buffer {
     std::uint32_t size = 0;
 };
 
+// The image built from the sources by this build, usable where its ARM
+// compiler is the one that made the committed image (another compiler gives
+// other bytes).
+struct RebuiltImage {
+    bool usable = false;
+    std::string why_not;
+    Bytes bytes;
+};
+RebuiltImage rebuilt_image();
+
 // A device whose flash comes from `flash_file` (empty: erased) with the lock
 // regions in `locked_regions` locked; everything else as by default.
 sim::DeviceOptions device_options(std::uint32_t locked_regions, const std::string& flash_file = {});
@@ -73,7 +83,10 @@ class AppletDevice {
 public:
     explicit AppletDevice(const sim::DeviceOptions& options = {});
 
-    // Sends the image; its stored mailbox makes the next start INIT with link type 0.
+    // Sends the image under test: the rebuilt one where it is usable, so
+    // that a fault in the sources fails the behaviour tests, else the
+    // embedded one. Its stored mailbox makes the next start INIT with link
+    // type 0.
     void upload();
     // Starts the applet on what the mailbox holds; a start that does not
     // return fails the test.

@@ -51,6 +51,8 @@ struct RefusedCase {
     std::uint32_t status;
 };
 
+void PrintTo(const RefusedCase& c, std::ostream* out) { *out << "command_" << c.command; }
+
 class RefusedCommand : public testing::TestWithParam<RefusedCase> {};
 
 TEST_P(RefusedCommand, GivesItsStatus) {

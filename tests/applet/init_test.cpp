@@ -1,6 +1,7 @@
 // INIT, the completion of every command, and the acknowledge on the debug unit.
 #include "applet_device.h"
 
+#include "applet/mailbox.h"
 #include "flash/applet_image.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,7 @@ TEST(Init, ReportsABufferOfWholePagesBeyondTheImage) {
     AppletDevice applet;
     applet.prepare();
     const Buffer buffer = applet.buffer();
-    EXPECT_GE(buffer.address, applet_load_address + applet_image_size);
+    EXPECT_GE(buffer.address, APPLET_LOAD_ADDRESS + applet_image().size());
     EXPECT_EQ(buffer.address % 4, 0u);
     EXPECT_GE(buffer.size, 1024u);
     EXPECT_EQ(buffer.size % 256, 0u);

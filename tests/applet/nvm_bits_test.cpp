@@ -1,6 +1,7 @@
 // ERASE_ALL and the commands that change the lock, GPNVM and security bits.
 #include "applet_device.h"
 
+#include "applet/mailbox.h"
 #include "flash/applet_image.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,8 @@ struct RegionCase {
     int controller;
     std::uint32_t first_page;
 };
+
+void PrintTo(const RegionCase& c, std::ostream* out) { *out << "region_" << c.region; }
 
 class LockBit : public testing::TestWithParam<RegionCase> {};
 
@@ -195,7 +198,7 @@ TEST(ControllerWait, NoReturnWhileTheControllerStaysBusy) {
     AppletDevice applet(options);
     applet.prepare();
     applet.write_mailbox(0x00, little_endian({command::lock, 0, 5}));
-    const sim::RunResult result = applet.device().run(applet_load_address);
+    const sim::RunResult result = applet.device().run(APPLET_LOAD_ADDRESS);
     EXPECT_FALSE(result.returned);
     EXPECT_EQ(applet.issued(), (std::vector<Issued>{{0, efc::slb, 320}}));
 }

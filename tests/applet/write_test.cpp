@@ -113,6 +113,10 @@ struct Range {
     std::uint32_t count;
 };
 
+void PrintTo(const Range& range, std::ostream* out) {
+    *out << std::hex << "offset_0x" << range.offset << "_count_0x" << range.count;
+}
+
 class BeyondTheFlash : public FlashTest, public testing::WithParamInterface<Range> {};
 
 TEST_P(BeyondTheFlash, IsRefusedWithNothingWritten) {
@@ -133,6 +137,8 @@ struct LockedCase {
     std::uint32_t locked_region;
     Range range;
 };
+
+void PrintTo(const LockedCase& locked, std::ostream* out) { *out << locked.name; }
 
 class LockedWrite : public FlashTest, public testing::WithParamInterface<LockedCase> {
 protected:

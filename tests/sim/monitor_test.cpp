@@ -2,19 +2,17 @@
 // robustness and the patience rule, without a pseudo-terminal.
 #include "arm_code.h"
 #include "sim/monitor.h"
+#include "support/byte_io.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Clock = sim::Monitor::Clock;
 using namespace std::chrono_literals;
 
-Bytes bytes(const std::string& text) { return {text.begin(), text.end()}; }
-
 const Bytes greeting = {0x80, 0x80, '#'};
-const Bytes prompt = bytes("\n\r>");
+const Bytes prompt = bytes_of("\n\r>");
 
 class Monitor : public testing::Test {
 protected:
@@ -27,7 +25,7 @@ protected:
     }
     // Sends at the test's clock, which only moves when the test says so.
     void send(const Bytes& data) { monitor.receive(data.data(), data.size(), now); }
-    void send(const std::string& text) { send(bytes(text)); }
+    void send(const std::string& text) { send(bytes_of(text)); }
     void wait(Clock::duration span) {
         now += span;
         monitor.expire(now);
@@ -53,16 +51,16 @@ TEST_F(Framing, ManyCommandsInOneReadAreAnsweredInOrder) {
     send("W00201000,00000011#w00201000,4#o00201000,1#");
     ASSERT_EQ(replies.size(), 3u);
     EXPECT_EQ(replies[0].frame, sim::Frame::W);
-    EXPECT_EQ(replies[1].bytes, bytes("\n\r0x00000011\n\r>"));
-    EXPECT_EQ(replies[2].bytes, bytes("\n\r0x11\n\r>"));
+    EXPECT_EQ(replies[1].bytes, bytes_of("\n\r0x00000011\n\r>"));
+    EXPECT_EQ(replies[2].bytes, bytes_of("\n\r0x11\n\r>"));
 }
 
 TEST_F(Framing, LowerCaseAndShortFieldsAreAccepted) {
     send("W201000,cafe#");
     send("w00201000#");
-    EXPECT_EQ(last_reply(), bytes("\n\r0x0000CAFE\n\r>"));
+    EXPECT_EQ(last_reply(), bytes_of("\n\r0x0000CAFE\n\r>"));
     send("wfffff240,4#");
-    EXPECT_EQ(last_reply(), bytes("\n\r0x272A0A40\n\r>"));
+    EXPECT_EQ(last_reply(), bytes_of("\n\r0x272A0A40\n\r>"));
 }
 
 TEST_F(Framing, SDataMayHoldSyncBytesAndFrameEnds) {
@@ -86,10 +84,7 @@ TEST_F(Framing, BlockReadCarriesTheBytesBetweenItsMarks) {
     const Bytes data = {1, 2, 3, '>', 0x80};
     device.write_memory(0x00201000, data.data(), data.size());
     send("R00201000,00000005#");
-    Bytes expected = bytes("\n\r");
-    expected.insert(expected.end(), data.begin(), data.end());
-    expected.push_back('>');
-    EXPECT_EQ(last_reply(), expected);
+    EXPECT_EQ(last_reply(), (Bytes{'\n', '\r', 1, 2, 3, '>', 0x80, '>'}));
 }
 
 using Robustness = Monitor;
@@ -113,7 +108,7 @@ TEST_F(Robustness, FramesThatDoNotParseAreDroppedAndCounted) {
     EXPECT_EQ(monitor.counters().received, std::size(broken));
     EXPECT_EQ(device.read_word(0x00201000), 0u);
     send("w00201000,4#");
-    EXPECT_EQ(last_reply(), bytes("\n\r0x00000000\n\r>"));
+    EXPECT_EQ(last_reply(), bytes_of("\n\r0x00000000\n\r>"));
 }
 
 TEST_F(Robustness, SyncByteAbandonsAPartialCommand) {
@@ -133,7 +128,7 @@ TEST_F(Robustness, PartialCommandIsAbandonedAfterHalfASecondOfSilence) {
     send("W00201000,000000");
     wait(500ms);
     send("w00201000,4#");
-    EXPECT_EQ(last_reply(), bytes("\n\r0x00000001\n\r>"));
+    EXPECT_EQ(last_reply(), bytes_of("\n\r0x00000001\n\r>"));
     EXPECT_EQ(monitor.counters().rejected, 1u);
 }
 
@@ -164,7 +159,7 @@ TEST_F(Robustness, HungCodeSilencesTheMonitorForGood) {
 TEST_F(Robustness, ReturningCodeIsAnsweredWithTwoBytes) {
     load_code(device, 0x00202000, {arm::bx(arm::lr)});
     send("G00202000#");
-    EXPECT_EQ(last_reply(), bytes("\n\r"));
+    EXPECT_EQ(last_reply(), bytes_of("\n\r"));
     EXPECT_FALSE(monitor.hang());
 }
 

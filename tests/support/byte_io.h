@@ -6,7 +6,11 @@
 #include <cstdint>
 #include <vector>
 
+#include <string>
+
 using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // Writes everything, waiting while the line is full; throws on failure.
 void send_bytes(int fd, const Bytes& bytes);

@@ -29,10 +29,8 @@ protected:
         device = std::make_unique<PtyPeer>(folder.path(), 1);
         device->answer_greeting({0x0A, 0x0D});
         StdoutCapture console;
-        ASSERT_EQ(find_device_port(), 0);
+        ASSERT_EQ(find_device_port(), PortSearch::found);
         ASSERT_EQ(device->greeting_received(), (Bytes{0x80, 0x80, '#'}));
     }
     std::unique_ptr<PtyPeer> device;
 };
-
-inline Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }

@@ -14,19 +14,17 @@ namespace {
 
 constexpr uid_t nobody = 65534;
 
-[[noreturn]] void exec_child(const std::string& path, const ProgramOptions& options, int in, int out, int err) {
+// Only async-signal-safe calls after fork: everything the child needs is
+// built before it.
+[[noreturn]] void exec_child(const char* path, const char* folder, bool unprivileged, char* const* envp, int in,
+                             int out, int err) {
     dup2(in, STDIN_FILENO);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    if (chdir(options.folder.c_str()) != 0) _exit(126);
-    if (options.unprivileged && geteuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(126);
-    std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LC_ALL=C"};
-    environment.insert(environment.end(), options.environment.begin(), options.environment.end());
-    std::vector<char*> envp;
-    for (auto& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    execve(path.c_str(), argv, envp.data());
+    if (chdir(folder) != 0) _exit(126);
+    if (unprivileged && geteuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(126);
+    char* const argv[] = {const_cast<char*>(path), nullptr};
+    execve(path, argv, envp);
     _exit(127);
 }
 
@@ -36,8 +34,17 @@ ProgramRun run_program(const std::string& path, const ProgramOptions& options) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
         throw std::runtime_error("pipe failed");
+    std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LC_ALL=C"};
+    environment.insert(environment.end(), options.environment.begin(), options.environment.end());
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const std::string folder = options.folder.string();
+
     const pid_t child = fork();
-    if (child == 0) exec_child(path, options, in[0], out[1], err[1]);
+    // A -1 taken for a child would make the time-out kill every process of the user.
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) exec_child(path.c_str(), folder.c_str(), options.unprivileged, envp.data(), in[0], out[1], err[1]);
     close(in[0]);
     close(out[1]);
     close(err[1]);

@@ -13,7 +13,7 @@ namespace {
 
 TEST(PortSearch, NoComPortsGivesCode1AndOnlyTheLineEnd) {
     StdoutCapture console;
-    EXPECT_EQ(find_device_port(), 1);
+    EXPECT_EQ(find_device_port(), PortSearch::not_opened);
     EXPECT_EQ(console.text(), " \n");
     EXPECT_TRUE(port_is_closed());
     // The last name tried, with the failing call, for the link trace.
@@ -22,7 +22,7 @@ TEST(PortSearch, NoComPortsGivesCode1AndOnlyTheLineEnd) {
 }
 
 TEST(PortSearch, WriteWithNoPortIsCode1) {
-    EXPECT_EQ(port_write("x", 1), 1);
+    EXPECT_EQ(port_write("x", 1), PortWrite::no_port);
 }
 
 TEST(ConsoleText, RussianTextGoesOutInTheOemCodePage) {
