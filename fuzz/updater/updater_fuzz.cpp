@@ -24,7 +24,10 @@
 
 namespace {
 
+// The job files' folder, the current one while the updater runs; libFuzzer
+// names its own files relative to the one it was started in.
 std::filesystem::path folder;
+std::filesystem::path start_folder;
 
 void remove_folder() { std::filesystem::remove_all(folder); }
 
@@ -52,7 +55,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     folder = name;
     std::atexit(remove_folder);
     write_job_files();
-    std::filesystem::current_path(folder);
+    start_folder = std::filesystem::current_path();
     // The console lines go nowhere; libFuzzer reports on standard error.
     if (!std::freopen("/dev/null", "w", stdout)) std::exit(1);
     return 0;
@@ -74,7 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     begin_serial(run);
     begin_dialogue(run);
 
+    std::filesystem::current_path(folder);
     run_update();
+    std::filesystem::current_path(start_folder);
 
     const BoxesShown& shown = boxes_shown();
     if (shown.outcomes > 1) hostile_run_failed("boxes that end the run:", shown.outcomes);
