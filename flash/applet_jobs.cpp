@@ -64,7 +64,9 @@ void print_ok() { std::fputs(" OK \n", stdout); }
 // outgoing copy holds the command the target's mailbox holds, INIT's zero
 // included.
 int start_applet(const ExchangeTexts& texts) {
-    monitor_go(applet_load_address);
+    // A start that was not sent has closed the port; reading the reply
+    // anyway would add the no-device box to the run's own.
+    if (const int code = monitor_go(applet_load_address)) return report(texts.no_completion, code);
     if (const int code = port_read(dummy, 2)) return report(texts.no_completion, code);
     if (const int code = read_mailbox()) return report(texts.not_read, code);
     // The applet complements the command word when it is done with it; a
