@@ -108,6 +108,14 @@ const ExchangeTexts lock_texts = {" - ошибка передачи mailbox_slb 
 const ExchangeTexts boot_texts = {" - ошибка передачи mailbox_gpsb ", " - нет выполнения команд GPSB  ",
                                   " - не читается mailbox_gpsb ", " - неверный код статуса GPSB "};
 
+// Pages go where INIT says; a damaged or foreign reply must not send them
+// over the applet, into registers, flash or ROM. The whole page must lie in
+// SRAM after the applet image.
+bool buffer_fits(std::uint32_t address) {
+    constexpr std::uint32_t sram_end = 0x00208000;
+    return address >= applet_load_address + applet_image_size && address <= sram_end - page_size;
+}
+
 void print_failure(const char* text) {
     oem_print(text);
     std::fputs(" \n", stdout);
@@ -155,6 +163,12 @@ int prepare_flash_applet() {
     if (const int code = upload_applet()) return report(" ошибка ", code);
     if (start_applet(init_texts)) return 1;
     applet_buffer_address = incoming_word(mailbox_buffer_address);
+    if (!buffer_fits(applet_buffer_address)) {
+        oem_print(" - неверный адрес буфера ");
+        std::printf("%X", static_cast<unsigned>(applet_buffer_address));
+        std::fputs(" \n", stdout);
+        return 1;
+    }
     lock_region_count = static_cast<std::uint16_t>(mailbox_in[mailbox_region_count] |
                                                    mailbox_in[mailbox_region_count + 1] << 8);
     print_ok();

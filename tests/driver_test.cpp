@@ -1,11 +1,13 @@
 // The updater as an operator starts it: job file, texts, device search and
 // the link trace, through the real program.
+#include "flash/applet_image.h"
 #include "support/pty_peer.h"
 #include "support/run_program.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <thread>
 
 namespace {
 
@@ -25,7 +27,7 @@ bool shows_box(const std::string& out, const std::string& caption) {
 class Updater : public testing::Test {
 protected:
     // Runs the updater in the folder with an empty folder of ports.
-    ProgramRun run(bool unprivileged = false, std::vector<std::string> environment = {}) {
+    ProgramRun run(bool unprivileged = false, std::vector<std::string> environment = {}, std::string input = {}) {
         std::string program = ZELMIRAN_UPDATE_PATH;
         if (unprivileged) {
             // The build folder may be closed to other users; the test folder is not.
@@ -39,6 +41,7 @@ protected:
         options.folder = folder.path();
         options.environment = environment;
         options.unprivileged = unprivileged;
+        options.input = std::move(input);
         ProgramRun result = run_program(program, options);
         EXPECT_FALSE(result.timed_out);
         EXPECT_EQ(result.exit_code, 0);
@@ -192,6 +195,43 @@ TEST_F(Texts, TraceShowsTheLinkOnStandardErrorOnly) {
     EXPECT_NE(traced.err.find("|..#|"), std::string::npos);
     EXPECT_NE(traced.err.find("RX 0000  0A 0D"), std::string::npos) << traced.err;
     EXPECT_NE(traced.err.find(" ms] "), std::string::npos);
+}
+
+// A device whose INIT reply names a buffer outside SRAM (here the start of
+// flash): the run stops before a page is sent anywhere.
+TEST_F(Texts, BufferAddressOutsideSramStopsTheRunBeforeAnyPage) {
+    folder.write_file("f_write.txt", "fw.bin");
+    folder.write_file("fw.bin", "image");
+    std::filesystem::create_directories(ports());
+    PtyPeer device(ports(), 1);
+    const Bytes prompt = {'\n', '\r', '>'};
+    Bytes init_reply = {'\n', '\r'};
+    init_reply.resize(2 + 128);
+    for (int i = 0; i < 4; ++i) init_reply[2 + i] = 0xFF;  // INIT's completion mark
+    init_reply[2 + 0x0E] = 0x10;                           // buffer 0x00100000
+    init_reply.push_back('>');
+    std::thread monitor([&] {
+        // Each frame the updater sends, by its length, and the reply to it.
+        const std::vector<std::pair<std::size_t, Bytes>> dialogue = {
+            {3, prompt},
+            {12, {'\n', '\r', '0', 'x', '2', '7', '2', 'A', '0', 'A', '4', '0', '\n', '\r', '>'}},
+            {19, prompt},
+            {19, prompt},
+            {19 + applet_image_size, prompt},
+            {10, {'\n', '\r'}},
+            {19, init_reply},
+        };
+        for (const auto& [frame, reply] : dialogue) {
+            if (device.receive(frame, std::chrono::seconds(5)).size() != frame) return;
+            device.send(reply);
+        }
+    });
+    const ProgramRun result = run(false, {}, "y\n");
+    monitor.join();
+    EXPECT_NE(result.out.find("     Подготовка данных ...  - неверный адрес буфера 100000 \n"), std::string::npos)
+        << result.out;
+    EXPECT_TRUE(shows_box(result.out, "Error 11"));
+    EXPECT_TRUE(device.drain().empty());
 }
 
 }  // namespace
