@@ -47,8 +47,8 @@ void write_job_files() {
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char name[] = "/tmp/zelmiran-fuzz-XXXXXX";
-    if (!mkdtemp(name)) {
+    std::string name = (std::filesystem::temp_directory_path() / "zelmiran-fuzz-XXXXXX").string();
+    if (!mkdtemp(name.data())) {
         std::perror("updater fuzz: mkdtemp");
         std::exit(1);
     }
