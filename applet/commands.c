@@ -34,6 +34,15 @@ static void init(struct mailbox *mailbox) {
     mailbox->status = STATUS_OK;
 }
 
+#define SRAM_START 0x00200000u
+#define SRAM_END 0x00208000u
+
+// Whether [address, address + count) lies within [start, end); an empty
+// range lies anywhere.
+static int within(uint32_t address, uint32_t count, uint32_t start, uint32_t end) {
+    return count == 0 || (address >= start && address <= end && count <= end - address);
+}
+
 static int within_flash(uint32_t offset, uint32_t count) {
     return offset <= FLASH_SIZE && count <= FLASH_SIZE - offset;
 }
@@ -73,8 +82,10 @@ static int program_page(uint32_t page_offset) {
     return 1;
 }
 
+// Outside SRAM the source may be an undefined area, whose reads abort.
 static uint32_t write_flash(const uint8_t *source, uint32_t count, uint32_t offset) {
-    if (!within_flash(offset, count)) return STATUS_BAD_ARGUMENT;
+    if (!within_flash(offset, count) || !within((uint32_t)source, count, SRAM_START, SRAM_END))
+        return STATUS_BAD_ARGUMENT;
     if (efc_locked_regions(regions_of(offset, count))) return STATUS_REGION_LOCKED;
     while (count) {
         uint32_t in_page = offset % PAGE_SIZE;
@@ -95,10 +106,19 @@ static void write_command(struct mailbox *mailbox) {
     mailbox->status = status;
 }
 
-// Like the boot monitor's own read: no range check.
+// Into the buffer only: anywhere else the copy could overwrite the applet
+// and its stack, or abort in an undefined area.
 static void read_command(struct mailbox *mailbox) {
+    uint32_t destination = mailbox->argument[0];
     uint32_t count = mailbox->argument[1];
-    copy_bytes((uint8_t *)mailbox->argument[0], flash_at(mailbox->argument[2]), count);
+    uint32_t offset = mailbox->argument[2];
+    uint32_t buffer = (uint32_t)applet_buffer_start;
+    if (!within_flash(offset, count) || !within(destination, count, buffer, (uint32_t)applet_buffer_end)) {
+        mailbox->argument[0] = 0;
+        mailbox->status = STATUS_BAD_ARGUMENT;
+        return;
+    }
+    copy_bytes((uint8_t *)destination, flash_at(offset), count);
     mailbox->argument[0] = count;
     mailbox->status = STATUS_OK;
 }

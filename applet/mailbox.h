@@ -36,7 +36,7 @@ enum command_code {
 
 enum command_status {
     STATUS_OK = 0,
-    STATUS_BAD_ARGUMENT = 1,  // outside the flash or its regions and bits: nothing done
+    STATUS_BAD_ARGUMENT = 1,  // outside the flash, its regions and bits, SRAM or the buffer: nothing done
     STATUS_WRITE_FAILED = 2,
     STATUS_REGION_LOCKED = 4, // WRITE and ERASE_ALL: nothing done
     STATUS_LOCK_FAILED = 4,

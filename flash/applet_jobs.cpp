@@ -71,8 +71,10 @@ UploadResult upload_applet() {
 // outgoing copy holds the command the target's mailbox holds, INIT's zero
 // included.
 JobResult start_applet(const ExchangeTexts& texts) {
-    // A go that was not sent has closed the port: the read below reports it.
-    (void)monitor_go(APPLET_LOAD_ADDRESS);
+    // A start that was not sent has closed the port; reading the reply
+    // anyway would add the no-device box to the run's own.
+    if (const MonitorResult code = monitor_go(APPLET_LOAD_ADDRESS); code != MonitorResult::ok)
+        return report(texts.no_completion, code);
     unsigned char monitor_back[2];
     if (const PortRead code = port_read(monitor_back, sizeof monitor_back); code != PortRead::complete)
         return report(texts.no_completion, code);
@@ -140,6 +142,14 @@ const ExchangeTexts lock_texts = {" - ошибка передачи mailbox_slb 
 const ExchangeTexts boot_texts = {" - ошибка передачи mailbox_gpsb ", " - нет выполнения команд GPSB  ",
                                   " - не читается mailbox_gpsb ", " - неверный код статуса GPSB "};
 
+// Pages go where INIT says; a damaged or foreign reply must not send them
+// over the applet, into registers, flash or ROM. The whole page must lie in
+// SRAM after the applet image.
+bool buffer_fits(std::uint32_t address) {
+    constexpr std::uint32_t sram_end = 0x00208000;
+    return address >= APPLET_LOAD_ADDRESS + applet_image().size() && address <= sram_end - page_size;
+}
+
 }  // namespace
 
 JobResult prepare_flash_applet() {
@@ -151,6 +161,12 @@ JobResult prepare_flash_applet() {
     // The freshly uploaded image carries INIT in its own mailbox.
     if (start_applet(init_texts) != JobResult::ok) return JobResult::failed;
     applet_buffer_address = word_at(mailbox_in, MAILBOX_BUFFER_ADDRESS);
+    if (!buffer_fits(applet_buffer_address)) {
+        oem_print(" - неверный адрес буфера ");
+        std::printf("%X", static_cast<unsigned>(applet_buffer_address));
+        std::fputs(" \n", stdout);
+        return JobResult::failed;
+    }
     lock_region_count = static_cast<std::uint16_t>(mailbox_in[MAILBOX_LOCK_REGION_COUNT] |
                                                    mailbox_in[MAILBOX_LOCK_REGION_COUNT + 1] << 8);
     print_ok();

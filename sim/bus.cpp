@@ -1,5 +1,6 @@
 #include "sim/bus.h"
 
+#include <cassert>
 #include <cstring>
 
 namespace sim {
@@ -22,6 +23,12 @@ constexpr std::uint32_t txempty = 1u << 9;
 
 std::uint32_t width_mask(unsigned width) { return width >= 4 ? 0xFFFFFFFF : (1u << (8 * width)) - 1; }
 
+// Whether the access lies wholly inside [base, base + size): what may be
+// served from the SRAM or flash arrays.
+bool inside(std::uint32_t base, std::uint32_t size, std::uint32_t address, unsigned width) {
+    return address - base < size && width <= size - (address - base);
+}
+
 // The controller whose registers hold `address`, or -1.
 int flash_controller_at(std::uint32_t address) {
     const std::uint32_t offset = address - mc_fmr0;
@@ -33,12 +40,18 @@ int flash_controller_at(std::uint32_t address) {
 Bus::Bus(FlashStore& store, FlashControllers& controllers, std::uint32_t chip_id)
     : store_(store), controllers_(controllers), chip_id_(chip_id) {}
 
+// Every access is served from one modelled range, or is the chip's
+// undefined area (reads 0, writes ignored); the checks stay on in every
+// build, since the fuzz targets rely on them.
 std::uint32_t Bus::read(std::uint32_t address, unsigned width, Requester who) {
+    assert(width == 1 || width == 2 || width == 4);
     address &= ~(width - 1);
     std::uint32_t value = 0;
     if (in_sram(address)) {
+        assert(inside(sram_base, sram_size, address, width));
         std::memcpy(&value, sram_.data() + (address - sram_base), width);
     } else if (in_flash(address)) {
+        assert(inside(flash_base, flash_size, address, width));
         std::memcpy(&value, store_.bytes() + (address - flash_base), width);
     } else if (in_peripherals(address)) {
         // Registers are words; narrower reads take their lanes.
@@ -48,11 +61,14 @@ std::uint32_t Bus::read(std::uint32_t address, unsigned width, Requester who) {
 }
 
 void Bus::write(std::uint32_t address, unsigned width, std::uint32_t value) {
+    assert(width == 1 || width == 2 || width == 4);
     address &= ~(width - 1);
     value &= width_mask(width);
     if (in_sram(address)) {
+        assert(inside(sram_base, sram_size, address, width));
         std::memcpy(sram_.data() + (address - sram_base), &value, width);
     } else if (in_flash(address)) {
+        assert(inside(flash_base, flash_size, address, width));
         controllers_.load_latch(address - flash_base, width, value);
     } else if (in_peripherals(address)) {
         write_register(address & ~3u, value << (8 * (address & 3)));

@@ -1,10 +1,13 @@
 // The ARM7TDMI core, emulated with Unicorn: runs target code from an address
 // until it returns to the monitor, faults, or uses up its instruction budget.
+//
+// Setting up an emulator takes milliseconds, so a Cpu that goes hands its
+// emulator to the next one, reset to the state it was set up in. Test
+// suites and fuzz targets make a fresh device per case at little cost.
 #pragma once
 
 #include "sim/bus.h"
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,6 +26,7 @@ class Cpu {
 public:
     // Throws std::runtime_error when the emulator cannot be set up.
     Cpu(Bus& bus, std::uint64_t instruction_budget);
+    ~Cpu();
     Cpu(const Cpu&) = delete;
     Cpu& operator=(const Cpu&) = delete;
 
@@ -34,22 +38,19 @@ public:
     void forget_code();
 
 private:
-    // A window of the address space that Unicorn passes through to the bus.
-    struct Window {
-        Bus* bus;
-        std::uint32_t base;
-    };
+    struct Engine;
+    struct IdleEngines;
 
-    void map_memory();
     void reset_registers();
+    static IdleEngines& idle_engines();
+    static std::unique_ptr<Engine> take_engine();
     static std::uint64_t read_window(uc_struct*, std::uint64_t offset, unsigned size, void* window);
     static void write_window(uc_struct*, std::uint64_t offset, unsigned size, std::uint64_t value, void* window);
-    static void count_block(uc_struct* engine, std::uint64_t address, std::uint32_t size, void* cpu);
+    static void count_block(uc_struct* engine, std::uint64_t address, std::uint32_t size, void* owner);
 
     Bus& bus_;
     std::uint64_t budget_;
-    std::unique_ptr<uc_struct, void (*)(uc_struct*)> engine_;
-    std::array<Window, 2> windows_;
+    std::unique_ptr<Engine> engine_;
     std::uint64_t executed_ = 0;
 };
 

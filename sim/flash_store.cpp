@@ -8,10 +8,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace sim {
 
@@ -22,6 +24,30 @@ namespace {
 }
 
 std::string nvm_name(const std::string& file) { return file + ".nvm"; }
+
+// The in-memory arrays of stores that have gone, for the next ones: test
+// suites and fuzz targets make a device per case, and under the sanitizers
+// a fresh 512 KiB allocation costs more than all the rest of a case. Never
+// destroyed, so that a store that outlives the statics can still give its
+// array back.
+struct IdleArrays {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<std::uint8_t[]>> arrays;
+};
+
+IdleArrays& idle_arrays() {
+    static IdleArrays& idle = *new IdleArrays;
+    return idle;
+}
+
+std::unique_ptr<std::uint8_t[]> take_array() {
+    IdleArrays& idle = idle_arrays();
+    const std::lock_guard<std::mutex> lock(idle.mutex);
+    if (idle.arrays.empty()) return std::make_unique<std::uint8_t[]>(flash_size);
+    std::unique_ptr<std::uint8_t[]> array = std::move(idle.arrays.back());
+    idle.arrays.pop_back();
+    return array;
+}
 
 NonVolatileBits parse_bits(std::istream& in, const std::string& name) {
     NonVolatileBits bits;
@@ -54,8 +80,9 @@ NonVolatileBits parse_bits(std::istream& in, const std::string& name) {
 
 FlashStore::FlashStore(const std::string& file) : file_(file) {
     if (file_.empty()) {
-        memory_.assign(flash_size, '\xFF');
-        bytes_ = reinterpret_cast<std::uint8_t*>(memory_.data());
+        memory_ = take_array();
+        bytes_ = memory_.get();
+        std::memset(bytes_, 0xFF, flash_size);
         return;
     }
     map_file();
@@ -63,7 +90,12 @@ FlashStore::FlashStore(const std::string& file) : file_(file) {
 }
 
 FlashStore::~FlashStore() {
-    if (file_.empty()) return;
+    if (file_.empty()) {
+        IdleArrays& idle = idle_arrays();
+        const std::lock_guard<std::mutex> lock(idle.mutex);
+        idle.arrays.push_back(std::move(memory_));
+        return;
+    }
     sync();
     munmap(bytes_, flash_size);
 }

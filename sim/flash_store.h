@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace sim {
@@ -45,7 +46,7 @@ private:
 
     std::string file_;
     std::uint8_t* bytes_ = nullptr;
-    std::string memory_;  // the array when there is no file
+    std::unique_ptr<std::uint8_t[]> memory_;  // the array when there is no file
     NonVolatileBits bits_;
 };
 

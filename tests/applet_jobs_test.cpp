@@ -99,7 +99,12 @@ INSTANTIATE_TEST_SUITE_P(
                     FailingStep{"no_mark", until_init + mailbox_reply(0, 0, buffer_address, 32),
                                 " не найдена точка входа 3"},
                     FailingStep{"status", until_init + mailbox_reply(0xFFFFFFFF, 0x105, buffer_address, 32),
-                                " неверный код статуса 5"}));
+                                " неверный код статуса 5"},
+                    // Pages must not go over the applet or outside SRAM.
+                    FailingStep{"buffer_in_flash", until_init + mailbox_reply(0xFFFFFFFF, 0, 0x00100000, 32),
+                                " - неверный адрес буфера 100000"},
+                    FailingStep{"buffer_past_sram", until_init + mailbox_reply(0xFFFFFFFF, 0, 0x00207C01, 32),
+                                " - неверный адрес буфера 207C01"}));
 
 TEST_F(AppletJobs, EachJobNamesItsCommandInItsErrorLines) {
     ASSERT_EQ(run_prepare(until_init + init_reply(1)), "     Подготовка данных ...  OK \n");

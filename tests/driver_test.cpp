@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <thread>
 
 namespace {
 
@@ -22,7 +23,7 @@ std::string job_step(const std::string& name) {
 class Updater : public testing::Test {
 protected:
     // Runs the updater in the folder with an empty folder of ports.
-    ProgramRun run(bool unprivileged = false, std::vector<std::string> environment = {}) {
+    ProgramRun run(bool unprivileged = false, std::vector<std::string> environment = {}, std::string input = {}) {
         std::string program = ZELMIRAN_UPDATE_PATH;
         if (unprivileged) {
             // The build folder may be closed to other users; the test folder is not.
@@ -36,6 +37,7 @@ protected:
         options.folder = folder.path();
         options.environment = environment;
         options.unprivileged = unprivileged;
+        options.input = std::move(input);
         ProgramRun result = run_program(program, options);
         EXPECT_FALSE(result.timed_out);
         EXPECT_EQ(result.exit_code, 0);

@@ -132,6 +132,23 @@ INSTANTIATE_TEST_SUITE_P(Write, BeyondTheFlash,
                          testing::Values(Range{flash_size - 0x100, 0x101}, Range{flash_size, 1},
                                          Range{0x100, 0xFFFFFF80}, Range{0xFFFFFF00, 0x200}));
 
+// A source outside SRAM (an undefined area aborts the read), or SRAM's end
+// inside the range.
+class SourceOutsideSram : public FlashTest, public testing::WithParamInterface<Range> {};
+
+TEST_P(SourceOutsideSram, IsRefusedWithNothingWritten) {
+    const auto [source, count] = GetParam();
+    const Mailbox reply = applet.run(command::write, {source, count, 0x1000});
+    EXPECT_EQ(reply.status(), 1u);
+    EXPECT_EQ(reply.result(), 0u);
+    EXPECT_TRUE(applet.issued().empty());
+    EXPECT_EQ(applet.whole_flash(), flash.contents());
+}
+
+INSTANTIATE_TEST_SUITE_P(Write, SourceOutsideSram,
+                         testing::Values(Range{0x00000000, 0x100}, Range{0x001FFF00, 0x200},
+                                         Range{sram_end - 0x100, 0x101}, Range{0xFFFFF000, 0x100}));
+
 struct LockedCase {
     const char* name;
     std::uint32_t locked_region;
@@ -159,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(LockedCase{"inside", 2, {0x8100, 1024}},
                     LockedCase{"last_byte_in_first_page", 5, {0x14000 - 0x100, 0x101}},
                     LockedCase{"first_byte_in_last_page", 5, {0x17FFF, 2}},
-                    LockedCase{"middle_of_three", 9, {0x20000, 0xC000}},
+                    LockedCase{"middle_of_three", 9, {0x23FFF, 0x4002}},
                     LockedCase{"across_banks_locked_in_bank_0", 15, {0x3FE00, 1024}},
                     LockedCase{"across_banks_locked_in_bank_1", 16, {0x3FE00, 1024}},
                     LockedCase{"end_of_bank_1", 31, {flash_size - 0x100, 0x100}}),
@@ -206,5 +223,41 @@ TEST_F(Read, HostPageWordByWord) {
     EXPECT_EQ(reply.result(), 1024u);
     EXPECT_EQ(applet.sram(applet.buffer().address, 1024), applet.flash(0x7FC00, 1024));
 }
+
+// Anywhere but the buffer, a READ could overwrite the applet, its mailbox or
+// its stack, or abort in an undefined area; past the flash it would read
+// registers.
+struct ReadCase {
+    const char* name;
+    std::uint32_t destination;
+    std::uint32_t count;
+    std::uint32_t offset;
+};
+
+class ReadOutside : public FlashTest, public testing::WithParamInterface<ReadCase> {};
+
+TEST_P(ReadOutside, IsRefusedWithNothingCopied) {
+    const ReadCase& c = GetParam();
+    // SRAM below the stack, apart from the mailbox, must stay as it was.
+    constexpr std::uint32_t sram = 0x00200000;
+    constexpr std::size_t below_stack = 0x7F00;
+    const Bytes before = applet.sram(sram, below_stack);
+    const Mailbox reply = applet.run(command::read, {c.destination, c.count, c.offset});
+    EXPECT_EQ(reply.status(), 1u);
+    EXPECT_EQ(reply.result(), 0u);
+    Bytes after = applet.sram(sram, below_stack);
+    std::copy_n(before.begin() + 0x2004, 128, after.begin() + 0x2004);
+    EXPECT_TRUE(after == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Read, ReadOutside,
+    testing::Values(ReadCase{"over_the_mailbox", 0x00202004, 16, 0},
+                    ReadCase{"before_the_buffer", 0x00202AF3, 16, 0},
+                    ReadCase{"into_the_stack", 0x00207EF8, 16, 0},
+                    ReadCase{"undefined_area", 0x00000000, 16, 0},
+                    ReadCase{"past_the_flash", 0x00202AF4, 16, flash_size - 8},
+                    ReadCase{"offset_wrapping_round", 0x00202AF4, 16, 0xFFFFFFF8}),
+    [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -97,6 +97,27 @@ TEST_F(ArmCode, ReadsTheChipIdentificationAndWritesTheDebugUnit) {
     EXPECT_EQ(device.debug_unit_output(), std::vector<std::uint8_t>{0x40});
 }
 
+// Devices share emulators one after another (setting one up is slow):
+// neither the code nor the core state of one may reach the next.
+TEST(EmulatorReuse, ADeviceStartsWithNothingOfTheOneBefore) {
+    constexpr std::uint32_t mrc_control = 0xEE111F10;      // MRC p15, 0, r1, c1, c0, 0
+    constexpr std::uint32_t mcr_control = 0xEE011F10;      // MCR p15, 0, r1, c1, c0, 0
+    constexpr std::uint32_t orr_high_vectors = 0xE3811A02;  // ORR r1, r1, #0x2000
+    {
+        sim::Device first{sim::DeviceOptions{}};
+        load_code(first, code, {mrc_control, orr_high_vectors, mcr_control, arm::mov_imm(1, 1),
+                                arm::ldr_pc(3, code + 16, code + 28), arm::str(1, 3, 0), arm::bx(arm::lr), marker});
+        ASSERT_TRUE(first.run(code).returned);
+        ASSERT_EQ(first.read_word(marker), 1u);
+    }
+    sim::Device second{sim::DeviceOptions{}};
+    load_code(second, code, {mrc_control, arm::ldr_pc(3, code + 4, code + 24), arm::str(1, 3, 4), arm::mov_imm(1, 2),
+                             arm::str(1, 3, 0), arm::bx(arm::lr), marker});
+    ASSERT_TRUE(second.run(code).returned);
+    EXPECT_EQ(second.read_word(marker), 2u);
+    EXPECT_EQ(second.read_word(marker + 4) & 0x2000, 0u) << "high vectors left on by the device before";
+}
+
 class Budget : public CodeRun {
 protected:
     Budget() : CodeRun(options()) {}
