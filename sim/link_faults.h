@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -34,11 +36,14 @@ public:
     std::vector<std::uint8_t> shape(const Reply& reply);
     // True once the last frame before hanging up has been answered.
     bool hanging_up() const { return faults_.close_after && frames_ >= *faults_.close_after; }
+    // The switches that changed a reply so far, by option name.
+    const std::set<std::string>& fired() const { return fired_; }
 
 private:
     LinkFaults faults_;
     std::uint64_t frames_ = 0;
     std::uint64_t write_replies_ = 0;
+    std::set<std::string> fired_;
 };
 
 }  // namespace sim

@@ -168,7 +168,7 @@ private:
 
     void report_status() {
         if (options_.status.empty()) return;
-        if (!write_status(options_.status, format_status(device_, monitor_, counters_)))
+        if (!write_status(options_.status, format_status(device_, monitor_, counters_, shaper_.fired())))
             std::fprintf(stderr, "zelmiran-sim: cannot write %s\n", options_.status.c_str());
     }
 

@@ -161,4 +161,15 @@ TEST_F(Chip, HungCodeSilencesTheDeviceAndSaysWhy) {
     EXPECT_NE(sim->standard_error().find("did not return"), std::string::npos);
 }
 
+using Fired = Fault;
+
+TEST_F(Fired, StatusNamesOnlyTheSwitchesThatActed) {
+    start({"--fail-command", "0B:2", "--bad-prompt", "3", "--ignore-lock", "4", "--skip-run", "1"});
+    EXPECT_EQ(sim->ask("WFFFFFF64,5A00020B#", 3), prompt);  // the first SGPB acts
+    EXPECT_EQ(status_value(sim->status(), "faults_fired"), "[]");
+    sim->ask("WFFFFFF64,5A010002#", 3);                      // SLB of region 4
+    EXPECT_EQ(sim->ask("WFFFFFF64,5A00010B#", 3), to_bytes("\n\r?"));  // the second SGPB
+    EXPECT_EQ(status_value(sim->status(), "faults_fired"), "[\"bad-prompt\", \"fail-command\", \"ignore-lock\"]");
+}
+
 }  // namespace
