@@ -28,14 +28,14 @@ public:
     SignalWatch() {
         sigemptyset(&set_);
         for (const int signal : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&set_, signal);
-        sigprocmask(SIG_BLOCK, &set_, &previous_);
+        sigprocmask(SIG_BLOCK, &set_, nullptr);
         fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
         if (fd_ < 0) throw std::runtime_error(std::string("signalfd: ") + std::strerror(errno));
     }
-    ~SignalWatch() {
-        close(fd_);
-        sigprocmask(SIG_SETMASK, &previous_, nullptr);
-    }
+    // The signals stay blocked: serving ends the program, and a SIGTERM that
+    // comes while it winds up on its own (after --close-after) must not end
+    // it by the default action, as killed rather than exited.
+    ~SignalWatch() { close(fd_); }
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
 
@@ -48,7 +48,6 @@ public:
 
 private:
     sigset_t set_;
-    sigset_t previous_;
     int fd_ = -1;
 };
 
