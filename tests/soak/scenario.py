@@ -3,6 +3,7 @@ the run, the operator's answers, the port, the decoys and the fault. Drawn
 from a seed alone, so that a run can be replayed from its seed."""
 
 import dataclasses
+import os
 import random
 
 KIB = 1024
@@ -17,8 +18,12 @@ BOOT_BIT = 1 << 2  # GPNVM2: boot from flash
 # Mailbox command codes of the flash applet, and the frames that carry them.
 INIT, ERASE_ALL, WRITE, READ, LOCK, UNLOCK, GPNVM, SECURITY = range(8)
 MAILBOX_SEND = "S00202004,00000080#"
-APPLET_UPLOAD = "S00202000,000009E0#"
-MAILBOX_COMMAND_IN_IMAGE = 4  # the applet image carries the first command
+# The applet's upload; its first command is the mailbox's in the image, 4
+# bytes into it, after the length's 8 digits and '#'.
+APPLET_UPLOAD = "S00202000,"
+MAILBOX_COMMAND_IN_UPLOAD = 8 + 1 + 4
+APPLET_BYTES = os.path.getsize(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                            "applet", "applet.bin"))
 
 DECOY_KINDS = ("file", "dangling link", "folder", "fifo")
 
@@ -137,7 +142,7 @@ def traffic(pages, path):
         t.mailbox_sends += times
 
     t.add(19, 3, write=True, times=2)
-    t.add(19 + 2528, 3, write=True)
+    t.add(19 + APPLET_BYTES, 3, write=True)
     t.add(10, 2, start=True)
     t.add(19, 131)
     exchange(REGIONS + 1)                  # unlocks, erase
@@ -262,7 +267,7 @@ SIM_KINDS = ["greeting", "chip-id", "bad-prompt", "silent-after", "close-after",
 SLOW_KINDS = {"trickle", "slow flash"}
 
 
-def draw_proxy_fault(rng, scenario, t):
+def draw_proxy_fault(rng, scenario, t, spare_security):
     kind = rng.choice(["drop", "corrupt", "delay", "corrupt byte", "corrupt command",
                        "hang up after bytes", "hang up after prompt"])
     if kind == "corrupt command" and scenario.path != "y":
@@ -283,7 +288,7 @@ def draw_proxy_fault(rng, scenario, t):
         total = t.to_device if way == "to-device" else t.to_host
         return Fault("proxy corrupt byte", ["--corrupt-byte", f"{way}:{fire_point(rng, total)}:{rng.randrange(1, 256):02X}"])
     if kind == "corrupt command":
-        return corrupt_command(rng, scenario)
+        return corrupt_command(rng, scenario, spare_security)
     if kind == "hang up after bytes":
         way = rng.choice(["to-device", "to-host"])
         total = t.to_device if way == "to-device" else t.to_host
@@ -291,29 +296,30 @@ def draw_proxy_fault(rng, scenario, t):
     return Fault("proxy hang-up at prompt", ["--hang-up-after-prompt", str(fire_point(rng, t.prompts))])
 
 
-def corrupt_command(rng, scenario):
+def corrupt_command(rng, scenario, spare_security):
     """One byte of a command word on its way to the applet: the stored INIT of
     the applet image or the command of a mailbox. Half of the time the new
-    code is another command's."""
+    code is another command's; SECURITY is left out if asked, as it leaves
+    the chip with a bit that only a full chip erase clears."""
     commands = mailbox_commands(scenario.pages) if scenario.path == "y" else []
     if not commands or rng.random() < 0.1:
-        pattern, occurrence, offset, command = APPLET_UPLOAD, 1, MAILBOX_COMMAND_IN_IMAGE, INIT
+        pattern, occurrence, offset, command = APPLET_UPLOAD, 1, MAILBOX_COMMAND_IN_UPLOAD, INIT
     else:
         occurrence = rng.randint(1, len(commands))
         pattern, offset, command = MAILBOX_SEND, 0, commands[occurrence - 1]
+    targets = [c for c in range(256) if c != command and not (spare_security and c == SECURITY)]
     if rng.random() < 0.5:
-        target = rng.choice([c for c in range(8) if c != command])
-        mask = command ^ target
-        note = f"command {command} -> {target}"
-    else:
-        mask = rng.randrange(1, 256)
-        note = f"command {command} -> {command ^ mask}"
+        targets = [c for c in targets if c < 8]
+    target = rng.choice(targets)
+    mask = command ^ target
+    note = f"command {command} -> {target}"
     return Fault("proxy corrupt command", ["--corrupt-after", f"to-device:{pattern}:{occurrence}:{offset}:{mask:02X}"],
                  note)
 
 
-def draw(seed, max_image=None):
-    """The scenario of the run with this seed."""
+def draw(seed, max_image=None, spare_security=False):
+    """The scenario of the run with this seed. `spare_security`: no command
+    word is turned into SECURITY on purpose."""
     rng = random.Random(seed)
     size = draw_image_size(rng, FLASH_SIZE + 64 * KIB if max_image is None else max_image)
     port = rng.randint(1, 32)
@@ -349,5 +355,5 @@ def draw(seed, max_image=None):
         for kind in rng.sample(kinds, rng.choice([1, 2])):
             s.sim_faults.append(Fault("sim " + kind, draw_sim_fault(rng, kind, s, t)))
     else:
-        s.proxy = draw_proxy_fault(rng, s, t)
+        s.proxy = draw_proxy_fault(rng, s, t, spare_security)
     return s

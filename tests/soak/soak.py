@@ -79,9 +79,9 @@ def try_scenario(index, s, tools, folder, keep=False):
     return result
 
 
-def run_one(index, seed, tools, work, max_image, keep):
-    s = scenarios.draw(f"{seed}/{index}", max_image)
-    return try_scenario(index, s, tools, os.path.join(work, f"run{index}"), keep)
+def run_one(index, args, tools, work):
+    s = scenarios.draw(f"{args.seed}/{index}", args.max_image, args.spare_security_bit)
+    return try_scenario(index, s, tools, os.path.join(work, f"run{index}"), args.keep)
 
 
 # -- reporting ----------------------------------------------------------------
@@ -113,6 +113,9 @@ def summary(results):
     lines.append(row("sanitizer build", [r for r in results if r.scenario.sanitize]))
     lines.append(row("all", results))
     lines.append("A run with two fault switches counts in both of their rows.")
+    secured = sum(r.obs.after.security and not r.obs.before.security for r in results)
+    if secured:
+        lines.append(f"{secured} runs set the security bit, which only a full chip erase clears.")
     return "\n".join(lines)
 
 
@@ -135,12 +138,21 @@ def indent(text):
     return "\n".join("    " + line for line in text.split("\n"))
 
 
-def describe_run(r, seed):
+def replay_command(args, index):
+    options = [f"--seed {args.seed}", f"--replay {index}", "--keep"]
+    if args.max_image is not None:
+        options.append(f"--max-image {args.max_image}")
+    if args.spare_security_bit:
+        options.append("--spare-security-bit")
+    return "scripts/soak " + " ".join(options)
+
+
+def describe_run(r, args):
     s, v, obs = r.scenario, r.verdict, r.obs
     parts = [f"== run {r.index} (seed {s.seed}): {v.category}"
              f"{', unrecoverable' if r.unrecoverable else ''}; outcome {v.outcome or 'no box'}; "
              f"{r.seconds:.1f} s",
-             f"replay: scripts/soak --seed {seed} --replay {r.index} --keep"]
+             f"replay: {replay_command(args, r.index)}"]
     parts += [f"  - {reason}" for reason in v.reasons]
     if r.recovery:
         parts.append(f"  - recovery failed {RECOVERY_ATTEMPTS} times; last: " + "; ".join(r.recovery))
@@ -156,19 +168,19 @@ def describe_run(r, seed):
     return "\n".join(parts) + "\n\n"
 
 
-def write_log(path, seed, results, elapsed):
+def write_log(args, results, elapsed):
     bad = [r for r in results if r.bad]
     notes = [r for r in results if r.fault_free_failure]
-    with open(path, "w") as log:
-        log.write(f"scripts/soak --seed {seed}: {len(results)} runs in {elapsed:.0f} s\n")
+    with open(args.log, "w") as log:
+        log.write(f"scripts/soak --seed {args.seed}: {len(results)} runs in {elapsed:.0f} s\n")
         log.write(final_line(results) + "\n\n")
         log.write(summary(results) + "\n\n")
         for r in bad:
-            log.write(describe_run(r, seed))
+            log.write(describe_run(r, args))
         if notes:
             log.write("Fault-free runs that ended in a failure box (allowed, but worth a look):\n\n")
             for r in notes:
-                log.write(describe_run(r, seed))
+                log.write(describe_run(r, args))
 
 
 # -- the campaign ---------------------------------------------------------------
@@ -182,7 +194,7 @@ def campaign(args, tools):
     step = max(1, len(indexes) // 10)
 
     def one(index):
-        result = run_one(index, args.seed, tools, work, args.max_image, args.keep)
+        result = run_one(index, args, tools, work)
         with lock:
             results.append(result)
             done = len(results)
@@ -195,7 +207,7 @@ def campaign(args, tools):
         list(pool.map(one, indexes))
     results.sort(key=lambda r: r.index)
     elapsed = time.monotonic() - started
-    write_log(args.log, args.seed, results, elapsed)
+    write_log(args, results, elapsed)
     print(summary(results))
     print(f"log: {args.log}" + (f"; folders of bad runs kept in {work}" if args.keep else ""))
     print(final_line(results))
@@ -219,14 +231,23 @@ def whole_number(least):
 positive, not_negative = whole_number(1), whole_number(0)
 
 
+def seed_text(text):
+    # It names the log file and goes into replay commands.
+    if not text or not all(c.isalnum() or c in "-_." for c in text):
+        raise argparse.ArgumentTypeError(f"takes letters, digits, '-', '_' and '.', not {text!r}")
+    return text
+
+
 def parse_arguments(argv):
     parser = argparse.ArgumentParser(prog="scripts/soak", description=__doc__)
     parser.add_argument("--runs", type=positive, default=1000, help="number of runs (default 1000)")
-    parser.add_argument("--seed", default=None, help="campaign seed (default: drawn and printed)")
+    parser.add_argument("--seed", type=seed_text, help="campaign seed (default: drawn and printed)")
     parser.add_argument("--jobs", type=positive, default=2, help="runs at the same time (default 2)")
     parser.add_argument("--replay", type=not_negative, metavar="INDEX", help="only the run with this index")
     parser.add_argument("--keep", action="store_true", help="keep the folders of bad runs")
     parser.add_argument("--max-image", type=not_negative, metavar="BYTES", help="largest image to draw")
+    parser.add_argument("--spare-security-bit", action="store_true",
+                        help="never aim a corrupted command word at SECURITY (a known, open hazard)")
     parser.add_argument("--log", help="log of the bad runs (default build/soak-SEED.log)")
     parser.add_argument("--self-test", action="store_true",
                         help="check that the campaign reports fakes of a bad updater, then stop")
