@@ -26,6 +26,7 @@ struct LinkFaults {
     std::optional<std::uint64_t> silent_after;  // frames answered before silence
     std::optional<std::uint64_t> close_after;   // frames answered before hanging up
     double trickle_ms = 0;                      // gap between reply bytes; 0: at once
+    std::optional<FlippedByte> flipped_byte;    // a byte of S data spoilt on its way in
 };
 
 class FaultShaper {

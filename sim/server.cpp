@@ -68,7 +68,8 @@ class Server {
 public:
     Server(Device& device, const ServeOptions& options)
         : device_(device), options_(options), link_(options.link),
-          monitor_(device, [this](const Reply& reply) { send(reply); }), shaper_(options.faults),
+          monitor_(device, [this](const Reply& reply) { send(reply); }, options.faults.flipped_byte),
+          shaper_(options.faults),
           output_(options.faults.trickle_ms) {}
 
     int run() {
@@ -165,9 +166,15 @@ private:
         output_.push(bytes, Clock::now() + milliseconds(options_.latency_ms));
     }
 
+    std::set<std::string> fired_link_faults() const {
+        std::set<std::string> fired = shaper_.fired();
+        if (monitor_.flipped()) fired.insert("flip-byte");
+        return fired;
+    }
+
     void report_status() {
         if (options_.status.empty()) return;
-        if (!write_status(options_.status, format_status(device_, monitor_, counters_, shaper_.fired())))
+        if (!write_status(options_.status, format_status(device_, monitor_, counters_, fired_link_faults())))
             std::fprintf(stderr, "zelmiran-sim: cannot write %s\n", options_.status.c_str());
     }
 

@@ -106,6 +106,18 @@ TEST_F(Replies, LatencyDelaysEveryReply) {
     EXPECT_NEAR(status_number(sim->status(), "busy_ms"), 160, 0.01);
 }
 
+TEST_F(Replies, FlipByteSpoilsOneByteOfTheChosenSData) {
+    start({"--flip-byte", "2:1:0F"});
+    sim->send("S00201000,2#ab");
+    EXPECT_EQ(sim->receive(3), prompt);
+    EXPECT_EQ(read_word("00201000") & 0xFFFF, 0x6261u);
+    EXPECT_EQ(status_value(sim->status(), "faults_fired"), "[]");
+    sim->send("S00201000,2#ab");
+    EXPECT_EQ(sim->receive(3), prompt);
+    EXPECT_EQ(read_word("00201000") & 0xFFFF, 0x6D61u);  // 'b' XOR 0F
+    EXPECT_EQ(status_value(sim->status(), "faults_fired"), "[\"flip-byte\"]");
+}
+
 using Chip = Fault;
 
 TEST_F(Chip, ChipIdIsWhatTheOptionSays) {
