@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -76,9 +77,26 @@ int start_applet(const ExchangeTexts& texts) {
     return 0;
 }
 
+// The arguments the applet leaves in the mailbox are those it carried the
+// command out with; WRITE puts the bytes written in place of its source. A
+// byte spoilt on its way to the target would otherwise pass unseen: a byte
+// count of 1280 for the last page writes past the image, where no
+// comparison looks.
+bool arguments_as_sent() {
+    for (const std::uint32_t offset : {mailbox_argument_0, mailbox_argument_1, mailbox_argument_2}) {
+        std::uint32_t sent = word_at(mailbox_out, offset);
+        if (offset == mailbox_argument_0 && word_at(mailbox_out, mailbox_command) == applet_write)
+            sent = word_at(mailbox_out, mailbox_argument_1);
+        if (incoming_word(offset) != sent) return false;
+    }
+    return true;
+}
+
 int exchange(const ExchangeTexts& texts) {
     if (const int code = send_mailbox()) return report(texts.not_sent, code);
-    return start_applet(texts);
+    if (const int failed = start_applet(texts)) return failed;
+    if (!arguments_as_sent()) return report(texts.no_completion, completion_mark_missing);
+    return 0;
 }
 
 // One command per lock region with the index in argument 0, a dot after every
