@@ -95,14 +95,13 @@ def programmed_problems(image, before, after):
     return problems
 
 
-def unchanged_problems(before, after, boot_bit_may_change=False):
+def unchanged_problems(before, after, gpnvm_judged=True):
     problems = []
     if after.flash != before.flash:
         problems.append("flash changed: " + first_difference(before.flash, after.flash))
     if after.locks != before.locks:
         problems.append(f"lock bits {before.locks:08X} became {after.locks:08X}")
-    mask = ~BOOT_BIT if boot_bit_may_change else ~0
-    if after.gpnvm & mask != before.gpnvm & mask:
+    if gpnvm_judged and after.gpnvm != before.gpnvm:
         problems.append(f"GPNVM {before.gpnvm:03b} became {after.gpnvm:03b}")
     if after.security != before.security:
         problems.append("security bit changed")
@@ -113,11 +112,12 @@ def state_problems(outcome, image, before, after):
     """What is wrong with the device's state for the box shown."""
     if outcome == "programmed":
         return programmed_problems(image, before, after)
+    # The cancel sets a GPNVM bit; which others it leaves is not promised.
     if outcome == "cancelled":
-        problems = unchanged_problems(before, after, boot_bit_may_change=True)
+        problems = unchanged_problems(before, after, gpnvm_judged=False)
         return problems + ([] if after.gpnvm & BOOT_BIT else ["GPNVM2 clear after the cancel box"])
     if outcome == "error 7":
-        return unchanged_problems(before, after, boot_bit_may_change=True)
+        return unchanged_problems(before, after, gpnvm_judged=False)
     if outcome == "error 11":
         return []  # a run stopped half-way: recovery is the test
     return unchanged_problems(before, after)

@@ -112,12 +112,14 @@ class Traffic:
     write_replies: int = 0   # W, H, O, S
     starts: int = 0          # G
     mailbox_sends: int = 0
+    data_blocks: int = 0     # S
     to_device: int = 0       # bytes
     to_host: int = 0
     prompts: int = 0         # '>' ending a reply
 
-    def add(self, sent, answer, write=False, start=False, times=1):
+    def add(self, sent, answer, write=False, start=False, times=1, data=False):
         self.frames += times
+        self.data_blocks += times if data else 0
         self.write_replies += times if write else 0
         self.starts += times if start else 0
         self.to_device += sent * times
@@ -136,17 +138,17 @@ def traffic(pages, path):
         return t
 
     def exchange(times):
-        t.add(19 + 128, 3, write=True, times=times)
+        t.add(19 + 128, 3, write=True, times=times, data=True)
         t.add(10, 2, start=True, times=times)
         t.add(19, 131, times=times)
         t.mailbox_sends += times
 
     t.add(19, 3, write=True, times=2)
-    t.add(19 + APPLET_BYTES, 3, write=True)
+    t.add(19 + APPLET_BYTES, 3, write=True, data=True)
     t.add(10, 2, start=True)
     t.add(19, 131)
     exchange(REGIONS + 1)                  # unlocks, erase
-    t.add(19 + PAGE, 3, write=True, times=pages)
+    t.add(19 + PAGE, 3, write=True, times=pages, data=True)
     exchange(pages)                        # page writes
     t.add(19, 2 + PAGE + 1, times=pages)   # verify
     exchange(REGIONS + 1)                  # locks, boot bit
@@ -245,6 +247,9 @@ def draw_sim_fault(rng, kind, scenario, t):
         return ["--ignore-lock", region_list(rng)]
     if kind == "ignore-gpnvm":
         return ["--ignore-gpnvm"]
+    if kind == "flip-byte":
+        offset = rng.randrange(128) if rng.random() < 0.7 else rng.randrange(PAGE)
+        return ["--flip-byte", f"{fire_point(rng, t.data_blocks)}:{offset}:{rng.randrange(1, 256):02X}"]
     if kind == "skip-run":
         return ["--skip-run", str(fire_point(rng, t.starts))]
     if kind == "budget":
@@ -263,14 +268,14 @@ def draw_sim_fault(rng, kind, scenario, t):
 # so that one run stays within seconds.
 SIM_KINDS = ["greeting", "chip-id", "bad-prompt", "silent-after", "close-after", "trickle",
              "fsr-never-ready", "corrupt", "stuck-lock", "fail-command", "ignore-lock",
-             "ignore-gpnvm", "skip-run", "budget", "slow flash", "latency"]
+             "ignore-gpnvm", "skip-run", "budget", "slow flash", "latency", "flip-byte"]
 SLOW_KINDS = {"trickle", "slow flash"}
 
 
 def draw_proxy_fault(rng, scenario, t, spare_security):
-    kind = rng.choice(["drop", "corrupt", "delay", "corrupt byte", "corrupt command",
+    kind = rng.choice(["drop", "corrupt", "delay", "corrupt byte", "corrupt mailbox", "corrupt mailbox",
                        "hang up after bytes", "hang up after prompt"])
-    if kind == "corrupt command" and scenario.path != "y":
+    if kind == "corrupt mailbox" and scenario.path != "y":
         kind = "corrupt byte"  # no command goes to the applet
     way = rng.choice(["to-device", "to-host", "both"])
     total = {"to-device": t.to_device, "to-host": t.to_host, "both": t.to_device + t.to_host}[way]
@@ -287,8 +292,8 @@ def draw_proxy_fault(rng, scenario, t, spare_security):
         way = rng.choice(["to-device", "to-host"])
         total = t.to_device if way == "to-device" else t.to_host
         return Fault("proxy corrupt byte", ["--corrupt-byte", f"{way}:{fire_point(rng, total)}:{rng.randrange(1, 256):02X}"])
-    if kind == "corrupt command":
-        return corrupt_command(rng, scenario, spare_security)
+    if kind == "corrupt mailbox":
+        return corrupt_mailbox(rng, scenario, spare_security)
     if kind == "hang up after bytes":
         way = rng.choice(["to-device", "to-host"])
         total = t.to_device if way == "to-device" else t.to_host
@@ -296,24 +301,30 @@ def draw_proxy_fault(rng, scenario, t, spare_security):
     return Fault("proxy hang-up at prompt", ["--hang-up-after-prompt", str(fire_point(rng, t.prompts))])
 
 
-def corrupt_command(rng, scenario, spare_security):
-    """One byte of a command word on its way to the applet: the stored INIT of
-    the applet image or the command of a mailbox. Half of the time the new
-    code is another command's; SECURITY is left out if asked, as it leaves
-    the chip with a bit that only a full chip erase clears."""
-    commands = mailbox_commands(scenario.pages) if scenario.path == "y" else []
-    if not commands or rng.random() < 0.1:
+def corrupt_mailbox(rng, scenario, spare_security):
+    """One byte of a mailbox on its way to the applet: the command word (the
+    stored INIT of the applet image, or a mailbox's) half of the time, else
+    any byte of the command, the status or the arguments. A spoilt command is
+    another command's half of the time; SECURITY is left out if asked, as it
+    leaves the chip with a bit that only a full chip erase clears."""
+    commands = mailbox_commands(scenario.pages)
+    if rng.random() < 0.1:
         pattern, occurrence, offset, command = APPLET_UPLOAD, 1, MAILBOX_COMMAND_IN_UPLOAD, INIT
     else:
         occurrence = rng.randint(1, len(commands))
         pattern, offset, command = MAILBOX_SEND, 0, commands[occurrence - 1]
-    targets = [c for c in range(256) if c != command and not (spare_security and c == SECURITY)]
     if rng.random() < 0.5:
-        targets = [c for c in targets if c < 8]
-    target = rng.choice(targets)
-    mask = command ^ target
-    note = f"command {command} -> {target}"
-    return Fault("proxy corrupt command", ["--corrupt-after", f"to-device:{pattern}:{occurrence}:{offset}:{mask:02X}"],
+        offset += rng.randrange(1, 20)
+        mask = rng.randrange(1, 256)
+        note = f"mailbox byte {offset} of command {command}"
+    else:
+        targets = [c for c in range(256) if c != command and not (spare_security and c == SECURITY)]
+        if rng.random() < 0.5:
+            targets = [c for c in targets if c < 8]
+        target = rng.choice(targets)
+        mask = command ^ target
+        note = f"command {command} -> {target}"
+    return Fault("proxy corrupt mailbox", ["--corrupt-after", f"to-device:{pattern}:{occurrence}:{offset}:{mask:02X}"],
                  note)
 
 
