@@ -60,10 +60,14 @@ int cancel_programming_mode() {
     std::uint32_t status = 0;
     std::uint32_t errors = 0;
     if (const int waited = wait_until_ready(status, errors)) return waited == 4 ? 4 : 5;
+    const std::uint32_t status_before = status;
     if (monitor_write_word(mc_fcr_efc0, fcr_set_boot_bit) != 0) return 1;
     if (const int waited = wait_until_ready(status, errors)) return waited == 4 ? 4 : 6;
-    // The command's acknowledgement is no proof: the device must show the bit.
+    // The command's acknowledgement is no proof: the device must show the bit,
+    // and nothing else new. A command spoilt on its way may have set another
+    // bit: the security bit, which only a full chip erase clears.
     if (errors != 0 || !(status & fsr_gpnvm2)) return 7;
+    if ((status ^ status_before) & ~(fsr_frdy | fsr_locke | fsr_proge | fsr_gpnvm2)) return 7;
     print_switch_off_banner("    * Возврат к прежней программе произведен! *");
     return 0;
 }
