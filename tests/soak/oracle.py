@@ -95,7 +95,7 @@ def programmed_problems(image, before, after):
     return problems
 
 
-def unchanged_problems(before, after, gpnvm_judged=True):
+def unchanged_problems(before, after, gpnvm_judged=True, security_judged=True):
     problems = []
     if after.flash != before.flash:
         problems.append("flash changed: " + first_difference(before.flash, after.flash))
@@ -103,7 +103,7 @@ def unchanged_problems(before, after, gpnvm_judged=True):
         problems.append(f"lock bits {before.locks:08X} became {after.locks:08X}")
     if gpnvm_judged and after.gpnvm != before.gpnvm:
         problems.append(f"GPNVM {before.gpnvm:03b} became {after.gpnvm:03b}")
-    if after.security != before.security:
+    if security_judged and after.security != before.security:
         problems.append("security bit changed")
     return problems
 
@@ -116,8 +116,8 @@ def state_problems(outcome, image, before, after):
     if outcome == "cancelled":
         problems = unchanged_problems(before, after, gpnvm_judged=False)
         return problems + ([] if after.gpnvm & BOOT_BIT else ["GPNVM2 clear after the cancel box"])
-    if outcome == "error 7":
-        return unchanged_problems(before, after, gpnvm_judged=False)
+    if outcome == "error 7":  # a failed cancel: the bits are recovery's to judge
+        return unchanged_problems(before, after, gpnvm_judged=False, security_judged=False)
     if outcome == "error 11":
         return []  # a run stopped half-way: recovery is the test
     return unchanged_problems(before, after)

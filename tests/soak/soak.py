@@ -23,10 +23,10 @@ import oracle  # noqa: E402
 import run  # noqa: E402
 import scenario as scenarios  # noqa: E402
 
-RECOVERY_ATTEMPTS = 3
+RECOVERY_ATTEMPTS = 5
 # A fault-free run of a 512 KiB image with the realistic timing takes about
 # 25 s, under the sanitizers too.
-HANG_LIMIT = 120.0
+HANG_LIMIT = 180.0
 CATEGORIES = ("wrong", "hang", "crash", "unrecoverable")
 
 
