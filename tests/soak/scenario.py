@@ -97,11 +97,10 @@ def choice_of(answers):
     """The path the answers take: y, c, n-y or n-n. End of input is Cancel at
     the first question and No at the second."""
     lines = iter(answers)
-    first = next((a for a in map(lambda l: parse_answer(l, True), lines) if a), "c")
+    first = next(filter(None, (parse_answer(line, True) for line in lines)), "c")
     if first != "n":
         return first
-    second = next((a for a in map(lambda l: parse_answer(l, False), lines) if a), "n")
-    return "n-" + second
+    return "n-" + next(filter(None, (parse_answer(line, False) for line in lines)), "n")
 
 
 # -- fault-free traffic, for fire points across the whole run ---------------
@@ -111,7 +110,6 @@ class Traffic:
     frames: int = 0          # every frame the monitor answers, the greeting included
     write_replies: int = 0   # W, H, O, S
     starts: int = 0          # G
-    mailbox_sends: int = 0
     data_blocks: int = 0     # S
     to_device: int = 0       # bytes
     to_host: int = 0
@@ -141,7 +139,6 @@ def traffic(pages, path):
         t.add(19 + 128, 3, write=True, times=times, data=True)
         t.add(10, 2, start=True, times=times)
         t.add(19, 131, times=times)
-        t.mailbox_sends += times
 
     t.add(19, 3, write=True, times=2)
     t.add(19 + APPLET_BYTES, 3, write=True, data=True)

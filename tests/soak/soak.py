@@ -14,6 +14,7 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -29,7 +30,6 @@ RECOVERY_ATTEMPTS = 5
 # A fault-free run of a 512 KiB image with the realistic timing takes about
 # 25 s, under the sanitizers too.
 HANG_LIMIT = 180.0
-CATEGORIES = ("wrong", "hang", "crash", "unrecoverable")
 
 
 class Result:
@@ -83,7 +83,14 @@ def try_scenario(index, s, tools, folder, keep=False):
 
 def run_one(index, args, tools, work):
     s = scenarios.draw(f"{args.seed}/{index}", args.max_image, args.spare_security_bit)
-    return try_scenario(index, s, tools, os.path.join(work, f"run{index}"), args.keep)
+    try:
+        return try_scenario(index, s, tools, os.path.join(work, f"run{index}"), args.keep)
+    except Exception:
+        # A fault of the campaign itself: told like any bad run, not lost
+        # with the rest of the campaign.
+        verdict = oracle.Verdict()
+        verdict.flag("crash", "harness: " + traceback.format_exc())
+        return Result(index, s, verdict, run.Observation(), None, 0.0)
 
 
 # -- reporting ----------------------------------------------------------------
@@ -115,7 +122,8 @@ def summary(results):
     lines.append(row("sanitizer build", [r for r in results if r.scenario.sanitize]))
     lines.append(row("all", results))
     lines.append("A run with two fault switches counts in both of their rows.")
-    secured = sum(r.obs.after.security and not r.obs.before.security for r in results)
+    secured = sum(r.obs.after is not None and r.obs.after.security and not r.obs.before.security
+                  for r in results)
     if secured:
         lines.append(f"{secured} runs set the security bit, which only a full chip erase clears.")
     return "\n".join(lines)
@@ -158,9 +166,10 @@ def describe_run(r, args):
     parts += [f"  - {reason}" for reason in v.reasons]
     if r.recovery:
         parts.append(f"  - recovery failed {RECOVERY_ATTEMPTS} times; last: " + "; ".join(r.recovery))
-    parts += ["scenario:", indent(json.dumps(s.describe(), indent=1, default=str)),
-              f"device before: {obs.before.bits()}", f"device after: {obs.after.bits()}",
-              "console (tail):", indent(tail(obs.console))]
+    parts += ["scenario:", indent(json.dumps(s.describe(), indent=1, default=str))]
+    if obs.after is not None:
+        parts += [f"device before: {obs.before.bits()}", f"device after: {obs.after.bits()}"]
+    parts += ["console (tail):", indent(tail(obs.console))]
     for title, text in (("updater standard error", obs.errors), ("virtual device log", obs.sim_log),
                         ("device status", obs.status_text), ("fault proxy log", obs.proxy_log)):
         if text.strip():
