@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -90,11 +91,28 @@ JobResult start_applet(const ExchangeTexts& texts) {
     return JobResult::ok;
 }
 
+// The arguments the applet leaves in the mailbox are those it carried the
+// command out with; WRITE puts the bytes written in place of its source. A
+// byte spoilt on its way to the target would otherwise pass unseen: a byte
+// count of 1280 for the last page writes past the image, where no
+// comparison looks.
+bool arguments_as_sent() {
+    for (const std::uint32_t offset : {MAILBOX_ARGUMENT_0, MAILBOX_ARGUMENT_1, MAILBOX_ARGUMENT_2}) {
+        std::uint32_t sent = word_at(mailbox_out, offset);
+        if (offset == MAILBOX_ARGUMENT_0 && word_at(mailbox_out, MAILBOX_COMMAND) == COMMAND_WRITE)
+            sent = word_at(mailbox_out, MAILBOX_ARGUMENT_1);
+        if (word_at(mailbox_in, offset) != sent) return false;
+    }
+    return true;
+}
+
 JobResult exchange(const ExchangeTexts& texts) {
     if (const MonitorResult code = monitor_send_block(MAILBOX_ADDRESS, mailbox_out, MAILBOX_SIZE);
         code != MonitorResult::ok)
         return report(texts.not_sent, code);
-    return start_applet(texts);
+    if (start_applet(texts) != JobResult::ok) return JobResult::failed;
+    if (!arguments_as_sent()) return report(texts.no_completion, completion_mark_missing);
+    return JobResult::ok;
 }
 
 // One command per lock region with the index in argument 0, a dot after every

@@ -58,10 +58,14 @@ FlashResult cancel_programming_mode() {
     std::uint32_t errors = 0;
     if (const auto waited = wait_until_ready(status, errors, FlashResult::not_ready_before); waited != FlashResult::ok)
         return waited;
+    const std::uint32_t status_before = status;
     if (!write_register(mc_fcr_efc0, fcr_set_boot_bit)) return FlashResult::write_failed;
     if (const auto waited = wait_until_ready(status, errors, FlashResult::not_ready_after); waited != FlashResult::ok)
         return waited;
-    // The command's acknowledgement is no proof: the device must show the bit.
+    // The command's acknowledgement is no proof: the device must show the bit,
+    // and nothing else new. A command spoilt on its way may have set another
+    // bit: the security bit, which only a full chip erase clears.
     if (errors != 0 || !(status & fsr_gpnvm2)) return FlashResult::boot_bit_not_set;
+    if ((status ^ status_before) & ~(fsr_frdy | fsr_locke | fsr_proge | fsr_gpnvm2)) return FlashResult::boot_bit_not_set;
     return FlashResult::ok;
 }

@@ -46,6 +46,9 @@ Faults:
   --close-after N      answer N frames, then hang up, write the status and
                        exit
   --trickle MS         send replies byte by byte, MS apart
+  --flip-byte N:OFFSET:MASK
+                       the byte at OFFSET (from 0) of the Nth S data (from
+                       1) arrives XORed with MASK (hex), as over a bad line
   --locked LIST        lock regions (0-31, comma-separated) at start
   --fsr-never-ready    MC_FSR never shows FRDY, in either controller
   --corrupt ADDR       the flash byte at ADDR (hex) is stored inverted each
@@ -147,6 +150,19 @@ sim::FailingCommand parse_failing_command(const std::string& text) {
     return {static_cast<std::uint8_t>(code), occurrence};
 }
 
+sim::FlippedByte parse_flipped_byte(const std::string& text) {
+    const std::size_t first = text.find(':');
+    const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+    if (second == std::string::npos) throw std::invalid_argument("--flip-byte is N:OFFSET:MASK");
+    const std::uint64_t block = parse_count("--flip-byte", text.substr(0, first));
+    const std::uint64_t offset = parse_count("--flip-byte", text.substr(first + 1, second - first - 1));
+    const std::uint32_t mask = parse_hex("--flip-byte", text.substr(second + 1));
+    if (block == 0) throw std::invalid_argument("--flip-byte counts S data from 1");
+    if (offset > 0xFFFFFFFFu) throw std::invalid_argument("--flip-byte: the offset is too large");
+    if (mask == 0 || mask > 0xFF) throw std::invalid_argument("--flip-byte: the mask is 01 to FF");
+    return {block, static_cast<std::uint32_t>(offset), static_cast<std::uint8_t>(mask)};
+}
+
 sim::GreetingAnswer parse_greeting(const std::string& text) {
     static const std::map<std::string, sim::GreetingAnswer> answers = {{"normal", sim::GreetingAnswer::normal},
                                                                        {"silent", sim::GreetingAnswer::silent},
@@ -198,6 +214,7 @@ public:
             {"--silent-after", [&](const std::string& v) { faults.silent_after = parse_count("--silent-after", v); }},
             {"--close-after", [&](const std::string& v) { faults.close_after = positive("--close-after", v); }},
             {"--trickle", [&](const std::string& v) { faults.trickle_ms = parse_ms("--trickle", v); }},
+            {"--flip-byte", [&](const std::string& v) { faults.flipped_byte = parse_flipped_byte(v); }},
             {"--locked", [&](const std::string& v) { device.locked_regions |= parse_regions("--locked", v); }},
             {"--corrupt", [&](const std::string& v) { device.corrupt_address = parse_hex("--corrupt", v); }},
             {"--stuck-lock", [&](const std::string& v) { device.stuck_locks |= parse_regions("--stuck-lock", v); }},

@@ -77,6 +77,7 @@ RunResult Device::run(std::uint32_t address) {
     // returned.
     if (skipped_run_ && runs_ + 1 == *skipped_run_) {
         ++runs_;
+        skipped_ = true;
         return RunResult{true, {}, 0};
     }
     const auto start = std::chrono::steady_clock::now();
@@ -98,5 +99,11 @@ std::uint32_t Device::fmr(int controller) const { return controllers_.fmr(contro
 const ControllerCounters& Device::controller_counters(int controller) const { return controllers_.counters(controller); }
 double Device::busy_ms() const { return controllers_.busy_ms(); }
 void Device::sync() { store_.sync(); }
+
+std::set<std::string> Device::fired_faults() const {
+    std::set<std::string> fired = controllers_.fired();
+    if (skipped_) fired.insert("skip-run");
+    return fired;
+}
 
 }  // namespace sim

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,8 @@ public:
     double emulation_ms() const { return run_ms_ - controllers_.held_ms(); }
     // Pushes the flash contents to the flash file now.
     void sync();
+    // The fault switches that have acted on the chip so far, by option name.
+    std::set<std::string> fired_faults() const;
 
 private:
     void note_host_write(std::uint32_t address, std::size_t count);
@@ -80,6 +83,7 @@ private:
     Cpu cpu_;
     bool sram_changed_ = false;
     std::optional<std::uint64_t> skipped_run_;
+    bool skipped_ = false;
     std::uint64_t runs_ = 0;
     std::uint64_t run_instructions_ = 0;
     double run_ms_ = 0;

@@ -61,6 +61,7 @@ void FlashControllers::write_fcr(int index, std::uint32_t value) {
         controller.proge = true;
         ++controller.counters.proge;
     } else if (touches_locked_region(index, *command, page)) {
+        if (*command == FlashCommand::CLB) fired_.insert("stuck-lock");
         controller.locke = true;
         ++controller.counters.locke;
     } else {
@@ -83,7 +84,9 @@ bool FlashControllers::refuses(const Controller& controller, std::optional<Flash
 
 bool FlashControllers::injected_failure(std::uint8_t code) {
     const auto& failing = faults_.failing_command;
-    return failing && failing->code == code && ++failing_code_seen_ == failing->occurrence;
+    if (!failing || failing->code != code || ++failing_code_seen_ != failing->occurrence) return false;
+    fired_.insert("fail-command");
+    return true;
 }
 
 bool FlashControllers::touches_locked_region(int controller, FlashCommand command, std::uint32_t page) const {
@@ -107,11 +110,15 @@ void FlashControllers::carry_out(int controller, FlashCommand command, std::uint
         program_page(controller, page, erase);
         bits.lock_bits |= region_bit;
         break;
-    case FlashCommand::SLB: bits.lock_bits |= region_bit & ~faults_.ignored_locks; break;
+    case FlashCommand::SLB:
+        if (region_bit & faults_.ignored_locks & ~bits.lock_bits) fired_.insert("ignore-lock");
+        bits.lock_bits |= region_bit & ~faults_.ignored_locks;
+        break;
     case FlashCommand::CLB: bits.lock_bits &= ~region_bit; break;
     case FlashCommand::EA: erase_bank(controller); break;
     case FlashCommand::SGPB:
         if (!faults_.ignore_gpnvm) bits.gpnvm = static_cast<std::uint8_t>(bits.gpnvm | 1u << page);
+        else if (!(bits.gpnvm >> page & 1)) fired_.insert("ignore-gpnvm");
         break;
     case FlashCommand::CGPB: bits.gpnvm = static_cast<std::uint8_t>(bits.gpnvm & ~(1u << page)); break;
     case FlashCommand::SSB: bits.security = true; break;
@@ -142,6 +149,7 @@ void FlashControllers::program_page(int controller, std::uint32_t page, bool era
         if (offset < page_size) {
             corrupt_intended_ = static_cast<std::uint8_t>((erase ? 0xFF : corrupt_intended_) & latch[offset]);
             bytes[offset] = static_cast<std::uint8_t>(~corrupt_intended_);
+            fired_.insert("corrupt");
         }
     }
     latch.fill(0xFF);
@@ -169,6 +177,7 @@ std::uint32_t FlashControllers::peek_fsr(int index) const {
 std::uint32_t FlashControllers::read_fsr(int index, Requester who) {
     Controller& controller = controllers_[index];
     const std::uint32_t value = peek_fsr(index);
+    if (faults_.fsr_never_ready) fired_.insert("fsr-never-ready");
     controller.locke = false;
     controller.proge = false;
     // Target code can only poll until the command is done: hold it there in

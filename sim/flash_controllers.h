@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -97,6 +99,9 @@ public:
     double busy_ms() const { return busy_ms_; }
     // Real time target code has been held waiting for busy controllers.
     double held_ms() const { return held_ms_; }
+    // The fault switches that made a command or a read differ from a sound
+    // chip's so far, by option name.
+    const std::set<std::string>& fired() const { return fired_; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -131,6 +136,7 @@ private:
     std::uint64_t failing_code_seen_ = 0;
     // What the corrupted byte would hold on a sound chip.
     std::uint8_t corrupt_intended_ = 0xFF;
+    std::set<std::string> fired_;
 };
 
 }  // namespace sim

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -24,6 +26,7 @@ struct LinkFaults {
     std::optional<std::uint64_t> silent_after;  // frames answered before silence
     std::optional<std::uint64_t> close_after;   // frames answered before hanging up
     double trickle_ms = 0;                      // gap between reply bytes; 0: at once
+    std::optional<FlippedByte> flipped_byte;    // a byte of S data spoilt on its way in
 };
 
 class FaultShaper {
@@ -34,11 +37,14 @@ public:
     std::vector<std::uint8_t> shape(const Reply& reply);
     // True once the last frame before hanging up has been answered.
     bool hanging_up() const { return faults_.close_after && frames_ >= *faults_.close_after; }
+    // The switches that changed a reply so far, by option name.
+    const std::set<std::string>& fired() const { return fired_; }
 
 private:
     LinkFaults faults_;
     std::uint64_t frames_ = 0;
     std::uint64_t write_replies_ = 0;
+    std::set<std::string> fired_;
 };
 
 }  // namespace sim

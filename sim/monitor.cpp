@@ -132,7 +132,14 @@ void Monitor::take_command_byte(std::uint8_t byte) {
 
 std::size_t Monitor::take_data(const std::uint8_t* data, std::size_t count) {
     const std::size_t taken = std::min<std::size_t>(count, data_left_);
-    device_.write_memory(data_address_, data, taken);
+    std::vector<std::uint8_t> bytes(data, data + taken);
+    if (flipped_ && flipped_->block == counters_.frames[static_cast<int>(Frame::S)] &&
+        flipped_->offset - data_taken_ < taken) {
+        bytes[flipped_->offset - data_taken_] ^= flipped_->mask;
+        flip_done_ = true;
+    }
+    data_taken_ += static_cast<std::uint32_t>(taken);
+    device_.write_memory(data_address_, bytes.data(), taken);
     data_address_ += static_cast<std::uint32_t>(taken);
     data_left_ -= static_cast<std::uint32_t>(taken);
     if (data_left_ == 0) reply(Frame::S, prompt);
@@ -180,6 +187,7 @@ void Monitor::carry_out(const Command& command) {
     case Frame::S:
         data_address_ = command.address;
         data_left_ = command.value;
+        data_taken_ = 0;
         if (data_left_ == 0) reply(Frame::S, prompt);
         break;
     case Frame::R: read_block(command.address, command.value); break;

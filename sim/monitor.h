@@ -34,6 +34,14 @@ struct Reply {
     bool hung = false;  // G whose code never came back: no bytes, ever again
 };
 
+// A byte of S data that arrives spoilt, as over a bad line: the byte at
+// `offset` (from 0) of the `block`-th S data (from 1) is XORed with `mask`.
+struct FlippedByte {
+    std::uint64_t block;
+    std::uint32_t offset;
+    std::uint8_t mask;
+};
+
 struct MonitorCounters {
     std::array<std::uint64_t, frame_kind_count> frames{};  // carried out, by Frame
     std::uint64_t rejected = 0;
@@ -50,7 +58,8 @@ public:
     // R beyond this is taken for a damaged frame rather than streamed.
     static constexpr std::uint32_t longest_read = 0x100000;
 
-    Monitor(Device& device, ReplySink sink) : device_(device), sink_(std::move(sink)) {}
+    Monitor(Device& device, ReplySink sink, std::optional<FlippedByte> flipped = std::nullopt)
+        : device_(device), sink_(std::move(sink)), flipped_(flipped) {}
 
     // Bytes from the host, in order of arrival, at `now`.
     void receive(const std::uint8_t* data, std::size_t count, Clock::time_point now);
@@ -62,6 +71,8 @@ public:
     const MonitorCounters& counters() const { return counters_; }
     // Why the monitor went silent for good, once code it ran did not return.
     const std::optional<std::string>& hang() const { return hang_; }
+    // True once the flipped byte has been taken in.
+    bool flipped() const { return flip_done_; }
 
 private:
     struct Command {
@@ -89,6 +100,9 @@ private:
     bool synchronised_ = false;  // 0x80 seen since the last frame
     std::uint32_t data_address_ = 0;
     std::uint32_t data_left_ = 0;  // bytes of S data still to come
+    std::uint32_t data_taken_ = 0;  // of the S data now coming in
+    std::optional<FlippedByte> flipped_;
+    bool flip_done_ = false;
     Clock::time_point last_byte_{};
     MonitorCounters counters_;
     std::optional<std::string> hang_;

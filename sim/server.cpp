@@ -28,14 +28,14 @@ public:
     SignalWatch() {
         sigemptyset(&set_);
         for (const int signal : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&set_, signal);
-        sigprocmask(SIG_BLOCK, &set_, &previous_);
+        sigprocmask(SIG_BLOCK, &set_, nullptr);
         fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
         if (fd_ < 0) throw std::runtime_error(std::string("signalfd: ") + std::strerror(errno));
     }
-    ~SignalWatch() {
-        close(fd_);
-        sigprocmask(SIG_SETMASK, &previous_, nullptr);
-    }
+    // The signals stay blocked: serving ends the program, and a SIGTERM that
+    // comes while it winds up on its own (after --close-after) must not end
+    // it by the default action, as killed rather than exited.
+    ~SignalWatch() { close(fd_); }
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
 
@@ -48,7 +48,6 @@ public:
 
 private:
     sigset_t set_;
-    sigset_t previous_;
     int fd_ = -1;
 };
 
@@ -69,7 +68,8 @@ class Server {
 public:
     Server(Device& device, const ServeOptions& options)
         : device_(device), options_(options), link_(options.link),
-          monitor_(device, [this](const Reply& reply) { send(reply); }), shaper_(options.faults),
+          monitor_(device, [this](const Reply& reply) { send(reply); }, options.faults.flipped_byte),
+          shaper_(options.faults),
           output_(options.faults.trickle_ms) {}
 
     int run() {
@@ -166,9 +166,15 @@ private:
         output_.push(bytes, Clock::now() + milliseconds(options_.latency_ms));
     }
 
+    std::set<std::string> fired_link_faults() const {
+        std::set<std::string> fired = shaper_.fired();
+        if (monitor_.flipped()) fired.insert("flip-byte");
+        return fired;
+    }
+
     void report_status() {
         if (options_.status.empty()) return;
-        if (!write_status(options_.status, format_status(device_, monitor_, counters_)))
+        if (!write_status(options_.status, format_status(device_, monitor_, counters_, fired_link_faults())))
             std::fprintf(stderr, "zelmiran-sim: cannot write %s\n", options_.status.c_str());
     }
 

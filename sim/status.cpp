@@ -82,7 +82,8 @@ void controller_lines(JsonLines& json, const Device& device) {
 
 }  // namespace
 
-std::string format_status(const Device& device, const Monitor& monitor, const LinkCounters& link) {
+std::string format_status(const Device& device, const Monitor& monitor, const LinkCounters& link,
+                          const std::set<std::string>& link_faults_fired) {
     JsonLines json;
     chip_lines(json, device);
     monitor_lines(json, monitor.counters());
@@ -103,6 +104,11 @@ std::string format_status(const Device& device, const Monitor& monitor, const Li
     const std::optional<std::string>& hang = monitor.hang();
     if (hang) json.text("hang", *hang);
     else json.raw("hang", "null");
+    std::set<std::string> fired = device.fired_faults();
+    fired.insert(link_faults_fired.begin(), link_faults_fired.end());
+    std::string names;
+    for (const std::string& name : fired) names += (names.empty() ? "\"" : ", \"") + name + "\"";
+    json.raw("faults_fired", "[" + names + "]");
     return json.finish();
 }
 

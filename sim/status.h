@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace sim {
@@ -19,7 +20,9 @@ struct LinkCounters {
     double latency_ms = 0;          // modelled link delay, summed
 };
 
-std::string format_status(const Device& device, const Monitor& monitor, const LinkCounters& link);
+// `link_faults_fired`: the link fault switches that changed a reply.
+std::string format_status(const Device& device, const Monitor& monitor, const LinkCounters& link,
+                          const std::set<std::string>& link_faults_fired);
 // False when the file could not be written.
 bool write_status(const std::filesystem::path& file, const std::string& text);
 

@@ -21,8 +21,9 @@ std::string word(std::uint32_t value) {
 
 // The monitor's answer to a 128-byte mailbox read.
 std::string mailbox_reply(std::uint32_t command_word, std::uint32_t status, std::uint32_t argument_1 = 0,
-                          std::uint16_t region_count = 0) {
-    std::string mailbox = word(command_word) + word(status) + word(0) + word(argument_1) + word(0) + word(0);
+                          std::uint16_t region_count = 0, std::uint32_t argument_0 = 0, std::uint32_t argument_2 = 0) {
+    std::string mailbox =
+        word(command_word) + word(status) + word(argument_0) + word(argument_1) + word(argument_2) + word(0);
     mailbox[0x16] = static_cast<char>(region_count);
     mailbox[0x17] = static_cast<char>(region_count >> 8);
     mailbox.resize(128, '\0');
@@ -61,7 +62,7 @@ TEST_F(AppletJobs, PrepareUploadsTheImageAndTheNextJobsUseWhatInitReported) {
     // the offset; one region reported means one UNLOCK.
     unsigned char page[1024];
     std::memset(page, 0x5A, sizeof page);
-    device->send(bytes_of(prompt + prompt + back_from_go + mailbox_reply(~2u, 0)));
+    device->send(bytes_of(prompt + prompt + back_from_go + mailbox_reply(~2u, 0, 1024, 0, 1024, 0x800)));
     StdoutCapture console;
     EXPECT_EQ(write_flash_page(0x800, page), JobResult::ok);
     EXPECT_EQ(console.text(), "");

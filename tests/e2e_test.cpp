@@ -295,6 +295,16 @@ TEST_F(Programming, AppletStartWithoutItsCompletionMarkIsNoCompletion) {
     EXPECT_EQ(device->count("monitor.G"), 2u);
 }
 
+TEST_F(Programming, CommandCarriedOutWithOtherArgumentsIsNoCompletion) {
+    // The last page's byte count reaches the applet as 1280, not 1024: it
+    // would write 256 bytes past the image, where no comparison looks.
+    start_device({"--flip-byte", "40:13:01"});  // upload, 33 mailboxes, three pages
+    const ProgramRun run = run_updater("y\n", test_image(3000));
+    EXPECT_NE(run.out.find("     Программирование  нет выполнения команды WR 3 \n"), std::string::npos) << run.out;
+    EXPECT_TRUE(shows_box(run.out, "Error 11"));
+    EXPECT_EQ(run.out.find(done_banner), std::string::npos);
+}
+
 TEST_F(Programming, EndStateIsReadBackBeforeTheSuccessBox) {
     struct Case {
         std::vector<std::string> fault;

@@ -159,6 +159,16 @@ TEST_F(DirectAccess, RefusedOrUnsetBootBitIs7) {
     }
 }
 
+TEST_F(DirectAccess, StatusChangedBeyondTheBootBitIs7) {
+    // The boot bit was already set; the command that arrived set the
+    // security bit instead.
+    device->send(bytes_of(write_reply + write_reply + word_reply("00000401") + write_reply + word_reply("00000411")));
+    StdoutCapture console;
+    EXPECT_EQ(cancel_programming_mode(), FlashResult::boot_bit_not_set);
+    EXPECT_EQ(console.text(), "");
+    EXPECT_EQ(device->drain(), bytes_of(cancel_frames_head + status_read + set_boot_bit + status_read));
+}
+
 TEST_F(DirectAccess, NeverReadyBeforeTheCommandIs5) {
     device->send(bytes_of(write_reply + write_reply + repeated(word_reply("00000000"), 10)));
     StdoutCapture console;

@@ -76,11 +76,13 @@ TEST_F(Replies, SilentAfterAnswersNothingMoreButCommandsStillAct) {
 }
 
 TEST_F(Replies, CloseAfterHangsUpWritesTheStatusAndExits) {
-    start({"--close-after", "2"});
+    start({"--close-after", "2", "--flash", (folder.path() / "flash.bin").string()});
     sim->send(greeting);
     EXPECT_EQ(sim->receive(3), prompt);
     EXPECT_EQ(sim->ask("w00201000,4#", 15).size(), 15u);
     EXPECT_TRUE(sim->hung_up(3s));
+    // Told to stop while it winds up on its own: still a clean exit.
+    sim->signal(SIGTERM);
     EXPECT_EQ(sim->wait_exit(), 0);
     EXPECT_TRUE(std::filesystem::exists(sim->status_file()));
 }
@@ -102,6 +104,18 @@ TEST_F(Replies, LatencyDelaysEveryReply) {
     EXPECT_EQ(sim->ask("W00201000,1#", 3), prompt);
     EXPECT_GE(steady::now() - sent, 160ms);
     EXPECT_NEAR(status_number(sim->status(), "busy_ms"), 160, 0.01);
+}
+
+TEST_F(Replies, FlipByteSpoilsOneByteOfTheChosenSData) {
+    start({"--flip-byte", "2:1:0F"});
+    sim->send("S00201000,2#ab");
+    EXPECT_EQ(sim->receive(3), prompt);
+    EXPECT_EQ(read_word("00201000") & 0xFFFF, 0x6261u);
+    EXPECT_EQ(status_value(sim->status(), "faults_fired"), "[]");
+    sim->send("S00201000,2#ab");
+    EXPECT_EQ(sim->receive(3), prompt);
+    EXPECT_EQ(read_word("00201000") & 0xFFFF, 0x6D61u);  // 'b' XOR 0F
+    EXPECT_EQ(status_value(sim->status(), "faults_fired"), "[\"flip-byte\"]");
 }
 
 using Chip = Fault;
@@ -159,6 +173,17 @@ TEST_F(Chip, HungCodeSilencesTheDeviceAndSaysWhy) {
     EXPECT_EQ(hang.front(), '"');
     EXPECT_EQ(status_number(status, "run_instructions"), 100000);
     EXPECT_NE(sim->standard_error().find("did not return"), std::string::npos);
+}
+
+using Fired = Fault;
+
+TEST_F(Fired, StatusNamesOnlyTheSwitchesThatActed) {
+    start({"--fail-command", "0B:2", "--bad-prompt", "3", "--ignore-lock", "4", "--skip-run", "1"});
+    EXPECT_EQ(sim->ask("WFFFFFF64,5A00020B#", 3), prompt);  // the first SGPB acts
+    EXPECT_EQ(status_value(sim->status(), "faults_fired"), "[]");
+    sim->ask("WFFFFFF64,5A010002#", 3);                      // SLB of region 4
+    EXPECT_EQ(sim->ask("WFFFFFF64,5A00010B#", 3), to_bytes("\n\r?"));  // the second SGPB
+    EXPECT_EQ(status_value(sim->status(), "faults_fired"), "[\"bad-prompt\", \"fail-command\", \"ignore-lock\"]");
 }
 
 }  // namespace

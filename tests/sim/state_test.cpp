@@ -137,11 +137,12 @@ TEST_F(Status, EveryKeyHasALineOfItsOwn) {
         ++keys;
     }
     // Chip bits, eleven monitor counters, ten per controller, the debug
-    // unit, busy and emulation time, four link counters, runs and the hang.
-    EXPECT_EQ(keys, 3 + 11 + 20 + 1 + 2 + 4 + 2 + 1);
+    // unit, busy and emulation time, four link counters, runs, the hang and
+    // the fault switches that acted.
+    EXPECT_EQ(keys, 3 + 11 + 20 + 1 + 2 + 4 + 2 + 1 + 1);
     for (const char* key : {"lock_bits", "gpnvm", "security", "monitor.greeting", "monitor.G", "efc1.CGPB",
                             "efc1.LOCKE", "debug_unit", "busy_ms", "emulation_ms", "link.replies_out", "runs",
-                            "run_instructions", "hang"})
+                            "run_instructions", "hang", "faults_fired"})
         EXPECT_NE(status_value(status, key), "") << key;
 }
 
