@@ -149,7 +149,8 @@ static uint32_t gpnvm(uint32_t action, uint32_t bit) {
     return change_nvm_bit(set == is_set, set ? EFC_SGPB : EFC_CGPB, bit);
 }
 
-static uint32_t security(void) {
+static uint32_t security(uint32_t key) {
+    if (key != SECURITY_KEY) return STATUS_BAD_ARGUMENT;
     return change_nvm_bit((efc_status(0) & FSR_SECURITY) != 0, EFC_SSB, 0);
 }
 
@@ -186,7 +187,7 @@ void applet_main(struct mailbox *mailbox) {
         mailbox->status = gpnvm(mailbox->argument[0], mailbox->argument[1] & 0xFFu);
         break;
     case COMMAND_SECURITY:
-        mailbox->status = security();
+        mailbox->status = security(mailbox->argument[0]);
         break;
     }
     mailbox->command = ~command;

@@ -34,6 +34,11 @@ enum command_code {
     COMMAND_SECURITY = 7,
 };
 
+// SECURITY sets a bit that only a full chip erase clears, and the host never
+// asks for it: it acts only with this key in argument 0, so that no single
+// byte spoilt on the link can turn another command into it.
+#define SECURITY_KEY 0x53454355u  // "SECU"
+
 enum command_status {
     STATUS_OK = 0,
     STATUS_BAD_ARGUMENT = 1,  // outside the flash, its regions and bits, SRAM or the buffer: nothing done

@@ -2,6 +2,8 @@
 // asks of it (the virtual device's injected faults).
 #include "applet_device.h"
 
+#include "applet/mailbox.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -69,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
     Statuses, RefusedCommand,
     testing::Values(RefusedCase{command::lock, {17}, efc::slb, 4}, RefusedCase{command::unlock, {3}, efc::clb, 5},
                     RefusedCase{command::erase_all, {}, efc::ea, 6}, RefusedCase{command::gpnvm, {1, 2}, efc::sgpb, 15},
-                    RefusedCase{command::security, {}, efc::ssb, 15}));
+                    RefusedCase{command::security, {SECURITY_KEY}, efc::ssb, 15}));
 
 TEST(StuckLock, UnlockOfARegionThatStaysLockedGivesStatus5) {
     sim::DeviceOptions options = device_options(0);

@@ -175,8 +175,13 @@ TEST(GpnvmBeyondBit2, IsRefusedWithoutACommand) {
 
 using Security = NvmBits;
 
-TEST_F(Security, SetsTheSecurityBit) {
-    const Mailbox reply = applet.run(command::security);
+TEST_F(Security, SetsTheSecurityBitWithItsKeyOnly) {
+    // An UNLOCK whose code was spoilt into SECURITY carries a region index.
+    EXPECT_EQ(applet.run(command::security, {5}).status(), 1u);
+    EXPECT_TRUE(applet.issued().empty());
+    EXPECT_FALSE(applet.device().security_bit());
+
+    const Mailbox reply = applet.run(command::security, {SECURITY_KEY});
     EXPECT_EQ(reply.status(), 0u);
     EXPECT_EQ(applet.issued(), (std::vector<Issued>{{0, efc::ssb, 0}}));
     EXPECT_TRUE(applet.device().security_bit());
@@ -185,7 +190,7 @@ TEST_F(Security, SetsTheSecurityBit) {
 TEST_F(Security, AlreadySetIssuesNothing) {
     applet.direct_command(0, efc::ssb, 0);
     applet.issued();
-    const Mailbox reply = applet.run(command::security);
+    const Mailbox reply = applet.run(command::security, {SECURITY_KEY});
     EXPECT_EQ(reply.status(), 0u);
     EXPECT_TRUE(applet.issued().empty());
 }
