@@ -72,13 +72,13 @@ public:
     void sync();
 
 private:
+    // Host writes into SRAM: code translated from those bytes must go.
     void note_host_write(std::uint32_t address, std::size_t count);
 
     FlashStore store_;
     FlashControllers controllers_;
     Bus bus_;
     Cpu cpu_;
-    bool sram_changed_ = false;
     std::optional<std::uint64_t> skipped_run_;
     std::uint64_t runs_ = 0;
     std::uint64_t run_instructions_ = 0;
