@@ -16,6 +16,11 @@ constexpr std::uint32_t return_address = 0x00400000;
 constexpr std::uint32_t return_page_size = 0x1000;
 constexpr std::uint32_t branch_to_self = 0xEAFFFFFE;
 
+// Each device an engine serves leaves its translations dead in the
+// emulator's code buffer, which is only reclaimed when full, at a gigabyte:
+// after this many devices the engine is closed rather than handed on.
+constexpr int devices_per_engine = 500;
+
 constexpr std::uint32_t supervisor_irq_fiq_masked = 0xD3;
 constexpr std::uint32_t thumb_state = 1u << 5;
 
@@ -57,6 +62,7 @@ struct Cpu::Engine {
     uc_context* set_up = nullptr;  // the core before any code ran
     Cpu* owner = nullptr;
     std::array<Window, 2> windows;
+    int devices_served = 0;
 };
 
 Cpu::Engine::Engine() : uc(open_engine(), &close_engine), windows{Window{this, flash_base}, Window{this, peripheral_base}} {
@@ -115,7 +121,8 @@ Cpu::~Cpu() {
     // Nothing of this device may reach the next: its code, its SRAM, the
     // core's state (modes, coprocessor registers).
     uc_ctl_remove_cache(engine, static_cast<std::uint64_t>(sram_base), static_cast<std::uint64_t>(stack_top));
-    const bool reusable = uc_mem_unmap(engine, sram_base, sram_size) == UC_ERR_OK &&
+    const bool reusable = ++engine_->devices_served < devices_per_engine &&
+                          uc_mem_unmap(engine, sram_base, sram_size) == UC_ERR_OK &&
                           uc_context_restore(engine, engine_->set_up) == UC_ERR_OK;
     if (!reusable) return;
     engine_->owner = nullptr;
@@ -167,9 +174,8 @@ RunResult Cpu::run(std::uint32_t address) {
     return result;
 }
 
-void Cpu::forget_code() {
-    check(uc_ctl_remove_cache(engine_->uc.get(), static_cast<std::uint64_t>(sram_base), static_cast<std::uint64_t>(stack_top)),
-          "cache");
+void Cpu::forget_code(std::uint32_t start, std::uint32_t end) {
+    check(uc_ctl_remove_cache(engine_->uc.get(), std::uint64_t{start}, std::uint64_t{end}), "cache");
 }
 
 }  // namespace sim

@@ -34,8 +34,10 @@ public:
     // FIQ masked, the stack pointer at the top of SRAM and the link register
     // pointing back into the monitor.
     RunResult run(std::uint32_t address);
-    // SRAM was changed from outside: translations of old code must go.
-    void forget_code();
+    // SRAM in [start, end) was changed from outside: translations of code
+    // there must go. Only those: the host writes the applet's mailbox and
+    // buffer between runs, and its code stays translated.
+    void forget_code(std::uint32_t start, std::uint32_t end);
 
 private:
     struct Engine;

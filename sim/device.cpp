@@ -1,5 +1,6 @@
 #include "sim/device.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -33,8 +34,9 @@ Device::Device(const DeviceOptions& options)
 }
 
 void Device::note_host_write(std::uint32_t address, std::size_t count) {
-    const std::uint64_t end = static_cast<std::uint64_t>(address) + count;
-    if (address < sram_base + sram_size && end > sram_base) sram_changed_ = true;
+    const std::uint64_t start = std::max<std::uint64_t>(address, sram_base);
+    const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{address} + count, stack_top);
+    if (start < end) cpu_.forget_code(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end));
 }
 
 void Device::write_memory(std::uint32_t address, const std::uint8_t* data, std::size_t count) {
@@ -71,8 +73,6 @@ void Device::write_word(std::uint32_t address, std::uint32_t value) { write(addr
 std::uint32_t Device::read_word(std::uint32_t address) { return read(address, 4); }
 
 RunResult Device::run(std::uint32_t address) {
-    if (sram_changed_) cpu_.forget_code();
-    sram_changed_ = false;
     // A start the core never took: the monitor answers as if the code had
     // returned.
     if (skipped_run_ && runs_ + 1 == *skipped_run_) {

@@ -75,13 +75,13 @@ public:
     std::set<std::string> fired_faults() const;
 
 private:
+    // Host writes into SRAM: code translated from those bytes must go.
     void note_host_write(std::uint32_t address, std::size_t count);
 
     FlashStore store_;
     FlashControllers controllers_;
     Bus bus_;
     Cpu cpu_;
-    bool sram_changed_ = false;
     std::optional<std::uint64_t> skipped_run_;
     bool skipped_ = false;
     std::uint64_t runs_ = 0;

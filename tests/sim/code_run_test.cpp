@@ -3,12 +3,37 @@
 #include "arm_code.h"
 #include "sim/device.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace {
 
 constexpr std::uint32_t code = 0x00202000;
 constexpr std::uint32_t marker = 0x00201000;
+
+long resident_kib() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long kib = 0;
+    while (status >> key)
+        if (key == "VmRSS:" && status >> kib) break;
+    return kib;
+}
+
+// A chain of 64 blocks, then a store of their count at the marker: as much
+// code to translate as the applet's commands have.
+std::vector<std::uint32_t> block_chain() {
+    std::vector<std::uint32_t> words;
+    for (std::uint32_t at = code; at < code + 64 * 8; at += 8) {
+        words.push_back(arm::add_imm(0, 0, 1));
+        words.push_back(arm::b(at + 4, at + 8));
+    }
+    const std::uint32_t end = code + 64 * 8;
+    for (const std::uint32_t word : {arm::ldr_pc(3, end, end + 12), arm::str(0, 3, 0), arm::bx(arm::lr), marker})
+        words.push_back(word);
+    return words;
+}
 
 class CodeRun : public testing::Test {
 protected:
@@ -53,6 +78,46 @@ TEST_F(ArmCode, NewCodeUploadedOverOldCodeIsWhatRuns) {
     device.write_word(code, arm::mov_imm(1, 3));
     ASSERT_TRUE(device.run(code).returned);
     EXPECT_EQ(device.read_word(marker), 3u);
+}
+
+TEST_F(ArmCode, AWordWrittenInsideRunningCodeIsWhatRunsNext) {
+    load_code(device, code, store_and_return(4));
+    ASSERT_TRUE(device.run(code).returned);
+    device.write_word(code + 8, arm::str(1, 3, 4));  // the store, in the middle of the block
+    ASSERT_TRUE(device.run(code).returned);
+    EXPECT_EQ(device.read_word(marker + 4), 4u);
+}
+
+// Data written next to code, as the host writes the applet's mailbox before
+// each command, leaves the code translated: translating it again each time
+// left the old translation dead in the emulator's code buffer, which grew by
+// kilobytes a command, up to a gigabyte.
+TEST_F(ArmCode, DataWrittenBesideCodeLeavesTheEmulatorsMemoryAsItWas) {
+    load_code(device, code, block_chain());
+    const std::vector<std::uint8_t> mailbox(128, 0x11);
+    ASSERT_TRUE(device.run(code).returned);
+    const long before = resident_kib();
+    for (int command = 0; command < 3000; ++command) {
+        device.write_memory(code + 0x280, mailbox.data(), mailbox.size());
+        ASSERT_TRUE(device.run(code).returned);
+    }
+    EXPECT_LT(resident_kib() - before, 4096);
+    EXPECT_EQ(device.read_word(marker), 64u);
+}
+
+// Devices made one after another share emulators, and each leaves its
+// translations dead in the one it had.
+TEST(EmulatorReuse, DevicesOneAfterAnotherLeaveTheMemoryAsItWas) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine: the resident size tells nothing";
+#endif
+    const long before = resident_kib();
+    for (int made = 0; made < 1000; ++made) {
+        sim::Device device{sim::DeviceOptions{}};
+        load_code(device, code, block_chain());
+        ASSERT_TRUE(device.run(code).returned);
+    }
+    EXPECT_LT(resident_kib() - before, 8192);
 }
 
 TEST_F(ArmCode, ArmToThumbAndBackThroughBx) {
