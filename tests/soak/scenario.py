@@ -269,7 +269,7 @@ SIM_KINDS = ["greeting", "chip-id", "bad-prompt", "silent-after", "close-after",
 SLOW_KINDS = {"trickle", "slow flash"}
 
 
-def draw_proxy_fault(rng, scenario, t, spare_security):
+def draw_proxy_fault(rng, scenario, t):
     kind = rng.choice(["drop", "corrupt", "delay", "corrupt byte", "corrupt mailbox", "corrupt mailbox",
                        "hang up after bytes", "hang up after prompt"])
     if kind == "corrupt mailbox" and scenario.path != "y":
@@ -290,7 +290,7 @@ def draw_proxy_fault(rng, scenario, t, spare_security):
         total = t.to_device if way == "to-device" else t.to_host
         return Fault("proxy corrupt byte", ["--corrupt-byte", f"{way}:{fire_point(rng, total)}:{rng.randrange(1, 256):02X}"])
     if kind == "corrupt mailbox":
-        return corrupt_mailbox(rng, scenario, spare_security)
+        return corrupt_mailbox(rng, scenario)
     if kind == "hang up after bytes":
         way = rng.choice(["to-device", "to-host"])
         total = t.to_device if way == "to-device" else t.to_host
@@ -298,12 +298,12 @@ def draw_proxy_fault(rng, scenario, t, spare_security):
     return Fault("proxy hang-up at prompt", ["--hang-up-after-prompt", str(fire_point(rng, t.prompts))])
 
 
-def corrupt_mailbox(rng, scenario, spare_security):
+def corrupt_mailbox(rng, scenario):
     """One byte of a mailbox on its way to the applet: the command word (the
     stored INIT of the applet image, or a mailbox's) half of the time, else
     any byte of the command, the status or the arguments. A spoilt command is
-    another command's half of the time; SECURITY is left out if asked, as it
-    leaves the chip with a bit that only a full chip erase clears."""
+    another command's half of the time, SECURITY included: the applet must
+    refuse it without its key."""
     commands = mailbox_commands(scenario.pages)
     if rng.random() < 0.1:
         pattern, occurrence, offset, command = APPLET_UPLOAD, 1, MAILBOX_COMMAND_IN_UPLOAD, INIT
@@ -315,7 +315,7 @@ def corrupt_mailbox(rng, scenario, spare_security):
         mask = rng.randrange(1, 256)
         note = f"mailbox byte {offset} of command {command}"
     else:
-        targets = [c for c in range(256) if c != command and not (spare_security and c == SECURITY)]
+        targets = [c for c in range(256) if c != command]
         if rng.random() < 0.5:
             targets = [c for c in targets if c < 8]
         target = rng.choice(targets)
@@ -325,9 +325,8 @@ def corrupt_mailbox(rng, scenario, spare_security):
                  note)
 
 
-def draw(seed, max_image=None, spare_security=False):
-    """The scenario of the run with this seed. `spare_security`: no command
-    word is turned into SECURITY on purpose."""
+def draw(seed, max_image=None):
+    """The scenario of the run with this seed."""
     rng = random.Random(seed)
     size = draw_image_size(rng, FLASH_SIZE + 64 * KIB if max_image is None else max_image)
     port = rng.randint(1, 32)
@@ -363,5 +362,5 @@ def draw(seed, max_image=None, spare_security=False):
         for kind in rng.sample(kinds, rng.choice([1, 2])):
             s.sim_faults.append(Fault("sim " + kind, draw_sim_fault(rng, kind, s, t)))
     else:
-        s.proxy = draw_proxy_fault(rng, s, t, spare_security)
+        s.proxy = draw_proxy_fault(rng, s, t)
     return s

@@ -82,7 +82,7 @@ def try_scenario(index, s, tools, folder, keep=False):
 
 
 def run_one(index, args, tools, work):
-    s = scenarios.draw(f"{args.seed}/{index}", args.max_image, args.spare_security_bit)
+    s = scenarios.draw(f"{args.seed}/{index}", args.max_image)
     try:
         return try_scenario(index, s, tools, os.path.join(work, f"run{index}"), args.keep)
     except Exception:
@@ -152,8 +152,6 @@ def replay_command(args, index):
     options = [f"--seed {args.seed}", f"--replay {index}", "--keep"]
     if args.max_image is not None:
         options.append(f"--max-image {args.max_image}")
-    if args.spare_security_bit:
-        options.append("--spare-security-bit")
     return "scripts/soak " + " ".join(options)
 
 
@@ -257,8 +255,6 @@ def parse_arguments(argv):
     parser.add_argument("--replay", type=not_negative, metavar="INDEX", help="only the run with this index")
     parser.add_argument("--keep", action="store_true", help="keep the folders of bad runs")
     parser.add_argument("--max-image", type=not_negative, metavar="BYTES", help="largest image to draw")
-    parser.add_argument("--spare-security-bit", action="store_true",
-                        help="never aim a corrupted command word at SECURITY (a known, open hazard)")
     parser.add_argument("--log", help="log of the bad runs (default build/soak-SEED.log)")
     parser.add_argument("--self-test", action="store_true",
                         help="check that the campaign reports fakes of a bad updater, then stop")
