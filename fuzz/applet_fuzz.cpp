@@ -86,7 +86,7 @@ bool documented(std::uint32_t command, std::uint32_t status) {
     case 4: return one_of({0, 1, 4});
     case 5: return one_of({0, 1, 5});
     case 6: return one_of({0, 1, 15});
-    case 7: return one_of({0, 15});
+    case 7: return one_of({0, 1, 15});  // 1: no key
     default: return false;
     }
 }
