@@ -7,7 +7,6 @@
 #include "ui/messages.h"
 
 #include <cstdint>
-#include <cstdio>
 
 namespace {
 
@@ -19,9 +18,9 @@ constexpr std::uint32_t expected_chip_id = 0x072A0A00;
 
 void report_check_failure(const char* reason) {
     oem_print(" Ошибка !");
-    std::fputs(" \n", stdout);
+    print_plain(" \n");
     oem_print(reason);
-    std::fputs(" \n", stdout);
+    print_plain(" \n");
     box_error_5();
 }
 
@@ -36,7 +35,7 @@ bool controller_checked() {
         report_check_failure("   Неверный код контроллера ! ");
         return false;
     }
-    std::fputs(" OK \n", stdout);
+    print_plain(" OK \n");
     return true;
 }
 
@@ -47,26 +46,26 @@ void offer_cancel_of_programming_mode() {
         box_mode_cancelled();
         return;
     }
-    std::fputs("\n", stdout);
+    print_plain("\n");
     oem_print(" * Программный сбой ! Отмена режима программирования не выполнена ! * ");
-    std::fputs("\n", stdout);
+    print_plain("\n");
     box_error_7();
 }
 
 }  // namespace
 
 void run_device_stage(std::istream& image) {
-    std::fputs(" \n", stdout);
+    print_plain(" \n");
     oem_print("   Прибор 'Зелмиран' подключен к компьютеру и готов к программированию \n");
-    std::fputs(" \n", stdout);
+    print_plain(" \n");
     oem_print("3. Проверка возможности программирования ... ");
     if (!controller_checked()) return;
 
     switch (ask_start_programming()) {
     case answer_yes:
-        std::fputs(" \n", stdout);
+        print_plain(" \n");
         oem_print("4. Запись программы  ");
-        std::fputs(" \n", stdout);
+        print_plain(" \n");
         run_programming(image);
         break;
     case answer_no:

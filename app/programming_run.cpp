@@ -5,7 +5,6 @@
 #include "ui/messages.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -13,7 +12,6 @@ namespace {
 constexpr std::uint32_t flash_base = 0x00100000;
 // 512 pages of 1024 bytes fill the flash; the rest of a longer file is ignored.
 constexpr std::int16_t max_pages = 512;
-constexpr std::int16_t pages_per_dot = 32;
 
 // The page of the image in transit, and in the verify pass the same page as
 // the flash holds it.
@@ -31,13 +29,13 @@ bool read_file_page(std::istream& image, unsigned char* page) {
     image.read(reinterpret_cast<char*>(page), page_size);
     if (!read_failed(image)) return true;
     oem_print(" - ошибка чтения файла !");
-    std::fputs(" \n", stdout);
+    print_plain(" \n");
     return false;
 }
 
-// After the page just done: a dot per 32 pages; true while pages remain.
-bool next_page(const std::istream& image, std::int16_t& page) {
-    if (++page % pages_per_dot == 0) std::fputs(".", stdout);
+// After the page just done, reported to the dialogue; true while pages remain.
+bool next_page(const std::istream& image, RunPass pass, std::int16_t& page) {
+    show_page_done(pass, ++page);
     return page < max_pages && !image.eof();
 }
 
@@ -47,21 +45,21 @@ bool write_pass(std::istream& image) {
     do {
         if (!read_file_page(image, file_page)) return false;
         if (write_flash_page(static_cast<std::uint32_t>(page) * page_size, file_page) != JobResult::ok) return false;
-    } while (next_page(image, page));
+    } while (next_page(image, RunPass::write, page));
     return true;
 }
 
 bool verify_page(std::uint32_t address) {
     if (monitor_read_block(address, flash_page, page_size) != MonitorResult::ok) {
         oem_print(" - ошибка чтения !");
-        std::fputs(" \n", stdout);
+        print_plain(" \n");
         return false;
     }
     for (std::uint32_t j = 0; j < page_size; ++j) {
         if (file_page[j] == flash_page[j]) continue;
         oem_print(" - ошибка сравнения !");
-        std::fputs(" \n", stdout);
-        std::printf("ADR = %X , DFILE = %X , DFLASH = %X \n", static_cast<unsigned>(address + j),
+        print_plain(" \n");
+        print_formatted("ADR = %X , DFILE = %X , DFLASH = %X \n", static_cast<unsigned>(address + j),
                     static_cast<unsigned>(file_page[j]), static_cast<unsigned>(flash_page[j]));
         return false;
     }
@@ -73,7 +71,7 @@ bool verify_pass(std::istream& image) {
     do {
         if (!read_file_page(image, file_page)) return false;
         if (!verify_page(flash_base + static_cast<std::uint32_t>(page) * page_size)) return false;
-    } while (next_page(image, page));
+    } while (next_page(image, RunPass::compare, page));
     return true;
 }
 
@@ -88,10 +86,10 @@ bool program_flash(std::istream& image) {
     if (prepare_flash_applet() != JobResult::ok || unlock_and_erase_all() != JobResult::ok || !write_pass(image))
         return false;
     rewind(image);
-    std::fputs(" OK \n", stdout);
+    print_plain(" OK \n");
     oem_print("     Сравнение ");
     if (!verify_pass(image)) return false;
-    std::fputs(" OK \n", stdout);
+    print_plain(" OK \n");
     return lock_all_regions() == JobResult::ok && set_boot_from_flash() == JobResult::ok;
 }
 

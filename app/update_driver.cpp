@@ -6,7 +6,6 @@
 
 #include "app/programming_run.h"
 
-#include <cstdio>
 #include <fstream>
 
 namespace {
@@ -25,9 +24,9 @@ bool open_firmware(std::ifstream& image, const char* file_name) {
 }  // namespace
 
 void run_update() {
-    std::fputs("\n", stdout);
+    print_plain("\n");
     oem_print("  ***  Обновление встроенного ПО майндмашины 'ЗЕЛМИРАН'  *** ( V1.0 a-test) \n");
-    std::fputs("\n", stdout);
+    print_plain("\n");
 
     std::ifstream job_file(job_file_name, std::ios::binary);
     if (!job_file.is_open()) {
@@ -48,11 +47,11 @@ void run_update() {
     }
 
     oem_print("1. Определение загружаемого файла  ");
-    std::fputs("\n", stdout);
+    print_plain("\n");
     oem_print("   Имя файла новой программы : ");
-    std::fputs(file_name, stdout);
-    std::fputs(" \n", stdout);
-    std::fputs(" \n", stdout);
+    print_plain(file_name);
+    print_plain(" \n");
+    print_plain(" \n");
 
     std::ifstream firmware;
     if (!open_firmware(firmware, file_name)) {
@@ -60,11 +59,11 @@ void run_update() {
         return;
     }
 
-    std::fputs(" \n", stdout);
+    print_plain(" \n");
     oem_print("2. Поиск устройства ... \n ");
-    std::fputs("   ", stdout);
+    print_plain("   ");
     if (find_device_port() != PortSearch::found) {
-        std::fputs(" \n", stdout);
+        print_plain(" \n");
         box_error_4();
     } else {
         run_device_stage(firmware);

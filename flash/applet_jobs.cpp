@@ -7,7 +7,6 @@
 #include "link/serial.h"
 #include "ui/messages.h"
 
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -49,12 +48,12 @@ struct ExchangeTexts {
 template <typename Code>
 JobResult report(const char* text, Code code) {
     oem_print(text);
-    std::printf("%d", static_cast<int>(code));
-    std::fputs(" \n", stdout);
+    print_formatted("%d", static_cast<int>(code));
+    print_plain(" \n");
     return JobResult::failed;
 }
 
-void print_ok() { std::fputs(" OK \n", stdout); }
+void print_ok() { print_plain(" OK \n"); }
 
 UploadResult upload_applet() {
     const auto image = applet_image();
@@ -122,14 +121,14 @@ JobResult for_each_region(const ExchangeTexts& texts) {
     do {
         put_word(MAILBOX_ARGUMENT_0, index);
         if (exchange(texts) != JobResult::ok) return JobResult::failed;
-        if (++index % 4 == 0) std::fputs(".", stdout);
+        if (++index % 4 == 0) print_plain(".");
     } while (index < lock_region_count);
     return JobResult::ok;
 }
 
 JobResult report(const char* text) {
     oem_print(text);
-    std::fputs(" \n", stdout);
+    print_plain(" \n");
     return JobResult::failed;
 }
 
@@ -181,8 +180,8 @@ JobResult prepare_flash_applet() {
     applet_buffer_address = word_at(mailbox_in, MAILBOX_BUFFER_ADDRESS);
     if (!buffer_fits(applet_buffer_address)) {
         oem_print(" - неверный адрес буфера ");
-        std::printf("%X", static_cast<unsigned>(applet_buffer_address));
-        std::fputs(" \n", stdout);
+        print_formatted("%X", static_cast<unsigned>(applet_buffer_address));
+        print_plain(" \n");
         return JobResult::failed;
     }
     lock_region_count = static_cast<std::uint16_t>(mailbox_in[MAILBOX_LOCK_REGION_COUNT] |

@@ -5,7 +5,6 @@
 #include "link/trace.h"
 #include "ui/messages.h"
 
-#include <cstdio>
 
 namespace {
 
@@ -50,15 +49,15 @@ PortSearch find_device_port() {
             result = PortSearch::not_opened;
             continue;
         }
-        std::printf(".%d.", number);
+        print_formatted(".%d.", number);
         result = greet_open_port(number);
         if (result == PortSearch::found) {
-            std::fputs(" \n", stdout);
+            print_plain(" \n");
             return result;
         }
         close_port();
     }
-    std::fputs(" \n", stdout);
+    print_plain(" \n");
     return result;
 }
 

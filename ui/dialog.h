@@ -1,6 +1,8 @@
-// The operator dialogue of one platform: modal message boxes and console text
-// in the console's own encoding. One implementation per platform
-// (dialog_posix.cpp, dialog_win32.cpp), chosen by the build.
+// The operator dialogue: message boxes, console text and run progress. Every
+// line the shared code shows goes through here, so that each program decides
+// what to make of it. The updater has one back end per platform
+// (dialog_posix.cpp, dialog_win32.cpp), chosen by the build; other programs
+// and the fuzz targets link their own.
 #pragma once
 
 // Message-box styles, as the Win32 MessageBox flags.
@@ -24,3 +26,11 @@ int show_message_box(const char* caption, const char* text, unsigned style);
 // Writes one Windows-1251 text to standard output, converted to the
 // console's encoding.
 void oem_print(const char* text);
+
+// Writes ASCII text (marks, codes, addresses, line breaks) as it is.
+void print_plain(const char* text);
+
+// The passes of a programming run that go page by page.
+enum class RunPass { write, compare };
+// One more page of `pass` is done; `pages_done` counts from 1.
+void show_page_done(RunPass pass, int pages_done);

@@ -1,6 +1,7 @@
 #include "ui/dialog.h"
 
 #include "ui/console_box.h"
+#include "ui/messages.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -244,3 +245,7 @@ int show_message_box(const char* caption, const char* text, unsigned style) {
 void oem_print(const char* text) {
     std::fputs(to_console_encoding(text).c_str(), stdout);
 }
+
+void print_plain(const char* text) { std::fputs(text, stdout); }
+
+void show_page_done(RunPass, int pages_done) { print_page_dot(pages_done); }

@@ -1,5 +1,7 @@
 #include "ui/dialog.h"
 
+#include "ui/messages.h"
+
 #include <cstdio>
 #include <cstring>
 #include <windows.h>
@@ -15,3 +17,7 @@ void oem_print(const char* text) {
     std::fputs(converted, stdout);
     delete[] converted;
 }
+
+void print_plain(const char* text) { std::fputs(text, stdout); }
+
+void show_page_done(RunPass, int pages_done) { print_page_dot(pages_done); }

@@ -1,5 +1,6 @@
 #include "ui/messages.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <initializer_list>
 
@@ -36,11 +37,25 @@ int ask_cancel_mode() {
                             box_yes_no | box_icon_warning);
 }
 
+void print_formatted(const char* format, ...) {
+    // Codes and addresses only: far shorter than this.
+    char text[128];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    print_plain(text);
+}
+
+void print_page_dot(int pages_done) {
+    if (pages_done % 32 == 0) print_plain(".");
+}
+
 void print_switch_off_banner(const char* headline) {
     static const char stars[] = "    *******************************************";
     for (const char* line : {stars, headline, "    * Выключите прибор, отключите USB кабель. *", stars}) {
-        std::fputs("\n", stdout);
+        print_plain("\n");
         oem_print(line);
     }
-    std::fputs("\n", stdout);
+    print_plain("\n");
 }

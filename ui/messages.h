@@ -19,6 +19,12 @@ void box_write_done();
 int ask_start_programming();
 int ask_cancel_mode();
 
+// print_plain of a printf-formatted text.
+[[gnu::format(printf, 1, 2)]] void print_formatted(const char* format, ...);
+
+// The updater's progress mark: a dot after every 32 pages of a pass.
+void print_page_dot(int pages_done);
+
 // The starred banner that ends a successful run: `headline`, then the request
 // to switch the device off and unplug it.
 void print_switch_off_banner(const char* headline);
