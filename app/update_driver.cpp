@@ -1,10 +1,11 @@
 #include "app/update_driver.h"
 
 #include "app/device_stage.h"
+#include "app/image_name.h"
+#include "app/programming_run.h"
 #include "link/serial.h"
 #include "ui/messages.h"
-
-#include "app/programming_run.h"
+#include "ui/name_encoding.h"
 
 #include <fstream>
 
@@ -14,11 +15,23 @@ constexpr const char* job_file_name = "f_write.txt";
 // The job line, terminator included, that the job file may hold.
 constexpr std::streamsize job_line_limit = 100;
 
-// A folder opens as a stream on some systems; its reads fail, so it is
-// refused here, not programmed.
-bool open_firmware(std::ifstream& image, const char* file_name) {
-    image.open(file_name, std::ios::binary);
-    return image.is_open() && image_reads_through(image);
+// Opens the image as today; only a name that does not open is taken as the
+// UTF-8 an editor may have written, its byte-order mark dropped. `encoding`
+// receives how the name was taken, or would most likely have been.
+bool open_firmware(std::ifstream& image, const char* raw, NameEncoding& encoding) {
+    encoding = NameEncoding::as_read;
+    image.open(raw, std::ios::binary);
+    if (!image.is_open()) {
+        image.clear();
+        encoding = likely_name_encoding(raw);
+        const char* rest = without_byte_order_mark(raw);
+        const TextKind kind = text_kind(rest);
+        const bool another_name = kind == TextKind::utf8 || (kind == TextKind::ascii && rest != raw);
+        if (!another_name || !open_by_utf8_name(image, rest)) return false;
+    }
+    // A folder opens as a stream on some systems; its reads fail, so it is
+    // refused here, not programmed.
+    return image_reads_through(image);
 }
 
 }  // namespace
@@ -48,13 +61,16 @@ void run_update() {
 
     oem_print("1. Определение загружаемого файла  ");
     print_plain("\n");
-    oem_print("   Имя файла новой программы : ");
-    print_plain(file_name);
-    print_plain(" \n");
-    print_plain(" \n");
-
+    // Opening is silent, so it may come first: the echo shows the name as
+    // it was taken.
     std::ifstream firmware;
-    if (!open_firmware(firmware, file_name)) {
+    NameEncoding encoding;
+    const bool opened = open_firmware(firmware, file_name, encoding);
+    oem_print("   Имя файла новой программы : ");
+    print_file_name(file_name, encoding);
+    print_plain(" \n");
+    print_plain(" \n");
+    if (!opened) {
         box_error_3();
         return;
     }

@@ -64,6 +64,11 @@ protected:
     ProgramRun run_updater(const std::string& answers, const std::string& image) {
         folder.write_file("fw.bin", image);
         folder.write_file("f_write.txt", "fw.bin");
+        return run_job(answers);
+    }
+
+    // The updater on the job file and image already in the folder.
+    ProgramRun run_job(const std::string& answers) {
         ProgramOptions options;
         options.folder = folder.path();
         options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
@@ -153,6 +158,30 @@ TEST_F(Programming, ImageSizesDecideThePagesWritten) {
         padded.resize(c.pages * 1024, '\0');
         expect_flash_holds(padded);
         device.reset();
+    }
+}
+
+// Job files as editors save them: UTF-8, the same with a byte-order mark,
+// and Windows-1251 (naming the file of those bytes, as Linux names are bytes).
+// Each programs, and the echo reads right in a UTF-8 console.
+TEST_F(Programming, JobFileInUtf8WithOrWithoutMarkOrInWindows1251Programs) {
+    const std::string utf8 = "прошивка.bin";
+    const std::string cp1251 = "\xEF\xF0\xEE\xF8\xE8\xE2\xEA\xE0.bin";
+    std::size_t image_size = 1000;
+    for (const auto& [job, file] : {std::pair{utf8, utf8}, {"\xEF\xBB\xBF" + utf8, utf8}, {cp1251, cp1251}}) {
+        SCOPED_TRACE(job);
+        start_device();
+        const std::string image = test_image(image_size += 1024);
+        folder.write_file(file, image);
+        folder.write_file("f_write.txt", job);
+        const ProgramRun run = run_job("y\n");
+        EXPECT_NE(run.out.find("   Имя файла новой программы : прошивка.bin \n \n \n2."), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(done_banner), std::string::npos) << run.out;
+        std::string padded = image;
+        padded.resize((image.size() + 1023) / 1024 * 1024, '\0');
+        expect_flash_holds(padded);
+        device.reset();
+        std::filesystem::remove(folder.path() / file);
     }
 }
 

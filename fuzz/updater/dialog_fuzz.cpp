@@ -34,4 +34,5 @@ int show_message_box(const char*, const char* text, unsigned style) {
 
 void oem_print(const char*) {}
 void print_plain(const char*) {}
+void print_file_name(const char*, NameEncoding) {}
 void show_page_done(RunPass, int) {}
