@@ -1,13 +1,13 @@
 #include "app/update_driver.h"
 
 #include "app/device_stage.h"
-#include "app/image_name.h"
+#include "app/input_file.h"
 #include "app/programming_run.h"
 #include "link/serial.h"
 #include "ui/messages.h"
 #include "ui/name_encoding.h"
 
-#include <fstream>
+#include <istream>
 
 namespace {
 
@@ -15,23 +15,17 @@ constexpr const char* job_file_name = "f_write.txt";
 // The job line, terminator included, that the job file may hold.
 constexpr std::streamsize job_line_limit = 100;
 
-// Opens the image as today; only a name that does not open is taken as the
+// Opens the image as always; only a name that does not open is taken as the
 // UTF-8 an editor may have written, its byte-order mark dropped. `encoding`
 // receives how the name was taken, or would most likely have been.
-bool open_firmware(std::ifstream& image, const char* raw, NameEncoding& encoding) {
+std::unique_ptr<std::streambuf> open_firmware(const char* raw, NameEncoding& encoding) {
     encoding = NameEncoding::as_read;
-    image.open(raw, std::ios::binary);
-    if (!image.is_open()) {
-        image.clear();
-        encoding = likely_name_encoding(raw);
-        const char* rest = without_byte_order_mark(raw);
-        const TextKind kind = text_kind(rest);
-        const bool another_name = kind == TextKind::utf8 || (kind == TextKind::ascii && rest != raw);
-        if (!another_name || !open_by_utf8_name(image, rest)) return false;
-    }
-    // A folder opens as a stream on some systems; its reads fail, so it is
-    // refused here, not programmed.
-    return image_reads_through(image);
+    if (auto buffer = open_input_file(raw)) return buffer;
+    encoding = likely_name_encoding(raw);
+    const char* rest = without_byte_order_mark(raw);
+    const TextKind kind = text_kind(rest);
+    if (kind == TextKind::utf8 || (kind == TextKind::ascii && rest != raw)) return open_input_file_utf8(rest);
+    return nullptr;
 }
 
 }  // namespace
@@ -41,15 +35,16 @@ void run_update() {
     oem_print("  ***  Обновление встроенного ПО майндмашины 'ЗЕЛМИРАН'  *** ( V1.0 a-test) \n");
     print_plain("\n");
 
-    std::ifstream job_file(job_file_name, std::ios::binary);
-    if (!job_file.is_open()) {
+    const auto job_buffer = open_input_file(job_file_name);
+    if (!job_buffer) {
         box_error_1();
         return;
     }
+    std::istream job_file(job_buffer.get());
     char file_name[job_line_limit + 1] = {};
     job_file.getline(file_name, job_line_limit);
-    // A folder of that name opens on POSIX systems but cannot be read: it is
-    // as missing as on Windows, where it does not open.
+    // A job file that opens but cannot be read is as missing as one that
+    // does not open.
     if (job_file.bad()) {
         box_error_1();
         return;
@@ -61,16 +56,17 @@ void run_update() {
 
     oem_print("1. Определение загружаемого файла  ");
     print_plain("\n");
-    // Opening is silent, so it may come first: the echo shows the name as
-    // it was taken.
-    std::ifstream firmware;
+    // Opening is silent, so it comes first: the echo shows the name as it
+    // was taken.
     NameEncoding encoding;
-    const bool opened = open_firmware(firmware, file_name, encoding);
+    const auto firmware_buffer = open_firmware(file_name, encoding);
     oem_print("   Имя файла новой программы : ");
     print_file_name(file_name, encoding);
     print_plain(" \n");
     print_plain(" \n");
-    if (!opened) {
+
+    std::istream firmware(firmware_buffer.get());
+    if (!firmware_buffer || !image_is_usable(firmware)) {
         box_error_3();
         return;
     }
@@ -86,5 +82,4 @@ void run_update() {
     }
 
     close_port();
-    firmware.close();
 }
