@@ -15,11 +15,8 @@ constexpr UINT operator_code_page = 1251;
 // Texts go to a console as characters, whatever its code pages; a file or
 // pipe keeps today's bytes.
 bool output_is_console() {
-    static const bool console = [] {
-        DWORD mode = 0;
-        return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-    }();
-    return console;
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
 std::wstring widened(const char* text, UINT code_page) {
