@@ -5,6 +5,9 @@
 #include "link/trace.h"
 #include "ui/messages.h"
 
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -38,14 +41,31 @@ PortSearch greet_open_port(int number) {
     return PortSearch::found;
 }
 
+// Ports that exist but could not be used, with the reason.
+using BlockedPorts = std::vector<std::pair<std::string, PortOpen>>;
+
+// One line per port, since the updater cannot tell which of them is the device.
+void explain_blocked_ports(const BlockedPorts& blocked) {
+    for (const auto& [name, reason] : blocked) {
+        if (reason == PortOpen::busy)
+            oem_print_with_name("   %s занят другой программой: закройте её и запустите обновление снова", name.c_str());
+        else
+            oem_print_with_name("   %s: нет доступа (добавьте пользователя в группу dialout)", name.c_str());
+        print_plain(" \n");
+    }
+}
+
 }  // namespace
 
 PortSearch find_device_port() {
     PortSearch result = PortSearch::not_opened;
+    BlockedPorts blocked;
     for (int number = first_port_number; number <= last_port_number; ++number) {
         close_port();
-        if (!platform_open_port(number)) {
+        const PortOpen opened = platform_open_port(number);
+        if (opened != PortOpen::opened) {
             trace_note("COM%d: not opened: %s", number, platform_failure());
+            if (opened != PortOpen::failed) blocked.emplace_back(platform_port_name(), opened);
             result = PortSearch::not_opened;
             continue;
         }
@@ -58,6 +78,7 @@ PortSearch find_device_port() {
         close_port();
     }
     print_plain(" \n");
+    explain_blocked_ports(blocked);
     return result;
 }
 

@@ -6,8 +6,13 @@
 
 #include <cstdint>
 
+// How an open of a port ended. busy: another program holds it; denied: the
+// user may not use it; failed: any other reason, such as no such port.
+enum class [[nodiscard]] PortOpen { opened, failed, busy, denied };
 // Opens port COM`number` for reading and writing, without sharing.
-bool platform_open_port(int number);
+PortOpen platform_open_port(int number);
+// The name the operator knows the port last tried by: "COM3", or its path.
+const char* platform_port_name();
 // Event mask and queue sizes; their outcome does not matter.
 void platform_prepare_port();
 // Applies the read and write time-outs of link_timeout_ms.

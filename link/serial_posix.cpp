@@ -81,19 +81,27 @@ bool transfer(const char* call, short events, Move move, unsigned char* bytes, s
 
 }  // namespace
 
-bool platform_open_port(int number) {
+PortOpen platform_open_port(int number) {
     port_path = port_name(number);
     const int fd = open(port_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail("open");
+    if (fd < 0) {
+        // EBUSY is what another user's exclusive hold (TIOCEXCL) gives.
+        const int reason = errno;
+        fail("open");
+        if (reason == EBUSY) return PortOpen::busy;
+        return reason == EACCES || reason == EPERM ? PortOpen::denied : PortOpen::failed;
+    }
     // The port is ours alone while the updater runs, as on Windows.
     if (ioctl(fd, TIOCEXCL) != 0) {
         fail("ioctl TIOCEXCL");
         close(fd);
-        return false;
+        return PortOpen::failed;
     }
     port_fd = fd;
-    return true;
+    return PortOpen::opened;
 }
+
+const char* platform_port_name() { return port_path.c_str(); }
 
 void platform_prepare_port() {
     // Fresh queues, as a newly opened Windows port has: nothing a previous

@@ -26,14 +26,23 @@ bool fail(const char* call) {
 
 }  // namespace
 
-bool platform_open_port(int number) {
+PortOpen platform_open_port(int number) {
     std::snprintf(port_name + 7, sizeof port_name - 7, "%d", number);
     const HANDLE handle = CreateFileA(port_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                       nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return fail("CreateFileA");
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD reason = GetLastError();
+        fail("CreateFileA");
+        // A port another program holds gives either code, depending on its driver.
+        if (reason == ERROR_ACCESS_DENIED || reason == ERROR_SHARING_VIOLATION) return PortOpen::busy;
+        return PortOpen::failed;
+    }
     port_handle = handle;
-    return true;
+    return PortOpen::opened;
 }
+
+// Without the device-namespace prefix.
+const char* platform_port_name() { return port_name + 4; }
 
 void platform_prepare_port() {
     SetCommMask(port_handle, EV_RXCHAR);

@@ -81,16 +81,19 @@ void begin_serial(const HostileRun& hostile) {
     failure = "";
 }
 
-bool platform_open_port(int number) {
+PortOpen platform_open_port(int number) {
     if (number < run.device_port || !call_works()) {
         failure = "no such port";
-        return false;
+        // Ports held by others below the device's, so that their lines are run too.
+        return number % 2 ? PortOpen::busy : PortOpen::failed;
     }
     port_open = true;
     frame.clear();
     data_left = 0;
-    return true;
+    return PortOpen::opened;
 }
+
+const char* platform_port_name() { return "COM"; }
 
 void platform_prepare_port() {}
 
