@@ -5,9 +5,16 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Opens port COM`number` for reading and writing, without sharing.
 bool platform_open_port(int number);
+// The same for a device path as the user gave it.
+bool platform_open_port_path(const char* path);
+// The platform's device path of port COM`number`.
+std::string platform_port_path(int number);
+// Whether the device at `path` exists, whoever has it open.
+bool platform_port_present(const char* path);
 // Event mask and queue sizes; their outcome does not matter.
 void platform_prepare_port();
 // Applies the read and write time-outs of link_timeout_ms.

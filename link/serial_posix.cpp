@@ -81,8 +81,10 @@ bool transfer(const char* call, short events, Move move, unsigned char* bytes, s
 
 }  // namespace
 
-bool platform_open_port(int number) {
-    port_path = port_name(number);
+bool platform_open_port(int number) { return platform_open_port_path(port_name(number).c_str()); }
+
+bool platform_open_port_path(const char* path) {
+    port_path = path;
     const int fd = open(port_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail("open");
     // The port is ours alone while the updater runs, as on Windows.
@@ -94,6 +96,10 @@ bool platform_open_port(int number) {
     port_fd = fd;
     return true;
 }
+
+std::string platform_port_path(int number) { return port_name(number); }
+
+bool platform_port_present(const char* path) { return access(path, F_OK) == 0; }
 
 void platform_prepare_port() {
     // Fresh queues, as a newly opened Windows port has: nothing a previous

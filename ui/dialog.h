@@ -30,7 +30,9 @@ void oem_print(const char* text);
 // Writes ASCII text (marks, codes, addresses, line breaks) as it is.
 void print_plain(const char* text);
 
-// The passes of a programming run that go page by page.
-enum class RunPass { write, compare };
-// One more page of `pass` is done; `pages_done` counts from 1.
+// The passes of a programming run that go step by step: erase and lock by
+// lock region (the unlocks before the erase, the locks), write and compare
+// by page.
+enum class RunPass { erase, write, compare, lock };
+// One more region or page of `pass` is done; `pages_done` counts from 1.
 void show_page_done(RunPass pass, int pages_done);

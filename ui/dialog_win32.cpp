@@ -20,4 +20,4 @@ void oem_print(const char* text) {
 
 void print_plain(const char* text) { std::fputs(text, stdout); }
 
-void show_page_done(RunPass, int pages_done) { print_page_dot(pages_done); }
+void show_page_done(RunPass pass, int pages_done) { print_page_dot(pass, pages_done); }

@@ -47,8 +47,9 @@ void print_formatted(const char* format, ...) {
     print_plain(text);
 }
 
-void print_page_dot(int pages_done) {
-    if (pages_done % 32 == 0) print_plain(".");
+void print_page_dot(RunPass pass, int pages_done) {
+    const bool by_region = pass == RunPass::erase || pass == RunPass::lock;
+    if (pages_done % (by_region ? 4 : 32) == 0) print_plain(".");
 }
 
 void print_switch_off_banner(const char* headline) {

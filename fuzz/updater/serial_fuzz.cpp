@@ -92,6 +92,16 @@ bool platform_open_port(int number) {
     return true;
 }
 
+// The updater only searches; ports by name are zelmiran-flash's.
+bool platform_open_port_path(const char*) {
+    failure = "no such port";
+    return false;
+}
+
+std::string platform_port_path(int number) { return "COM" + std::to_string(number); }
+
+bool platform_port_present(const char*) { return false; }
+
 void platform_prepare_port() {}
 
 bool platform_set_timeouts() { return call_works(); }
