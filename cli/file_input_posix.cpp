@@ -7,9 +7,9 @@
 
 namespace {
 
-struct OpenFile {
+struct FileDescriptor {
     int descriptor;
-    ~OpenFile() { ::close(descriptor); }
+    ~FileDescriptor() { ::close(descriptor); }
 };
 
 }  // namespace
@@ -31,7 +31,7 @@ FileRead read_regular_file(const std::string& path, std::uint64_t size_limit,
             return FileRead::not_found;
         return errno == EACCES || errno == EPERM ? FileRead::access_denied : FileRead::cannot_open;
     }
-    OpenFile file{descriptor};
+    FileDescriptor file{descriptor};
     if (::fstat(descriptor, &status) != 0) {
         system_code = errno;
         return FileRead::read_failed;

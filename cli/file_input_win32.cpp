@@ -13,9 +13,9 @@ std::wstring wide_path(const std::string& utf8) {
     return wide;
 }
 
-struct OpenFile {
+struct FileHandle {
     HANDLE handle;
-    ~OpenFile() { CloseHandle(handle); }
+    ~FileHandle() { CloseHandle(handle); }
 };
 
 }  // namespace
@@ -40,7 +40,7 @@ FileRead read_regular_file(const std::string& path, std::uint64_t size_limit,
             return FileRead::not_found;
         return failure == ERROR_ACCESS_DENIED ? FileRead::access_denied : FileRead::cannot_open;
     }
-    OpenFile file{handle};
+    FileHandle file{handle};
     if (GetFileType(handle) != FILE_TYPE_DISK)
         return FileRead::not_regular_file;
     BY_HANDLE_FILE_INFORMATION information{};

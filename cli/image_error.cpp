@@ -71,7 +71,8 @@ std::string english_reason(const ImageError& error) {
     case ImageFault::elf_truncated:
         return error.segment >= 0 ? "the segment's contents reach past the end of the file"
                                   : "the file ends inside its ELF headers";
-    case ImageFault::elf_not_32bit: return "not a 32-bit ELF file";
+    case ImageFault::elf_not_32bit:
+        return error.value == 2 ? "a 64-bit ELF file, not a 32-bit one" : "an ELF file of unknown class " + std::to_string(error.value);
     case ImageFault::elf_not_little_endian: return "not a little-endian ELF file";
     case ImageFault::elf_bad_version: return "an unknown ELF version";
     case ImageFault::elf_not_arm: return "an ELF file for machine " + std::to_string(error.value) + ", not ARM (40)";
@@ -121,7 +122,8 @@ std::string russian_reason(const ImageError& error) {
     case ImageFault::elf_truncated:
         return error.segment >= 0 ? "содержимое сегмента выходит за конец файла"
                                   : "файл обрывается внутри заголовков ELF";
-    case ImageFault::elf_not_32bit: return "не 32-битный файл ELF";
+    case ImageFault::elf_not_32bit:
+        return error.value == 2 ? "64-битный файл ELF, а не 32-битный" : "файл ELF неизвестного класса " + std::to_string(error.value);
     case ImageFault::elf_not_little_endian: return "файл ELF не с прямым порядком байтов (little-endian)";
     case ImageFault::elf_bad_version: return "неизвестная версия ELF";
     case ImageFault::elf_not_arm: return "файл ELF для машины " + std::to_string(error.value) + ", а не для ARM (40)";

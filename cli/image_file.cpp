@@ -221,6 +221,7 @@ bool parse_hex(std::span<const unsigned char> contents, FlashCanvas& flash, Imag
         error.line = line_number;
         return refuse(error, ImageFault::hex_missing_eof);
     }
+    error.line = 0;
     return true;
 }
 
@@ -254,8 +255,10 @@ bool has_elf_magic(std::span<const unsigned char> contents) {
 bool check_elf_header(std::span<const unsigned char> contents, ImageError& error) {
     if (contents.size() < elf_header_size)
         return refuse(error, ImageFault::elf_truncated);
-    if (contents[4] != 1)
+    if (contents[4] != 1) {
+        error.value = contents[4];
         return refuse(error, ImageFault::elf_not_32bit);
+    }
     if (contents[5] != 1)
         return refuse(error, ImageFault::elf_not_little_endian);
     if (contents[6] != 1 || read32(contents, 20) != 1)

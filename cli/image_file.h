@@ -42,7 +42,7 @@ enum class ImageFault {
     hex_missing_eof,
     hex_data_after_eof,
     elf_truncated,        // a header or segment (`segment`, -1 for the headers) past the file's end
-    elf_not_32bit,
+    elf_not_32bit,        // `value` is the class (2: 64-bit)
     elf_not_little_endian,
     elf_bad_version,
     elf_not_arm,          // `value` is e_machine
