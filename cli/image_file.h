@@ -19,11 +19,15 @@ struct ImageFile {
 };
 
 enum class ImageFault {
-    cannot_open,          // no such file, no access (system_code tells the rest)
+    file_not_found,
+    access_denied,
+    cannot_open,          // for another reason, in system_code
     not_regular_file,     // a folder, a pipe, a device
     read_failed,
     file_too_large,       // beyond any image this flash could take
     empty,                // no data at all
+    raw_looks_like_hex,   // a raw binary (by its name) whose first line is an Intel HEX record
+    elf_bad_magic,        // a name ending in .elf, contents without ELF's magic
     raw_too_large,        // a raw binary longer than the flash (value: its size)
     outside_flash,        // data at `address` outside the flash
     overlap,              // `address` given again; `earlier` is the line or segment that gave it first
@@ -34,11 +38,11 @@ enum class ImageFault {
     hex_length_mismatch,  // the length field (`value`) against the data present (`actual`)
     hex_bad_checksum,     // `value` as written, `actual` the one the record needs
     hex_unknown_type,     // `value` is the record type
-    hex_bad_field_length, // a type 01 to 05 record whose length is not its type's (`value`)
+    hex_bad_field_length, // a type 01 to 05 record (type in `actual`) whose length (`value`) is not its type's
     hex_missing_eof,
     hex_data_after_eof,
     elf_truncated,        // a header or segment (`segment`, -1 for the headers) past the file's end
-    elf_not_32bit,
+    elf_not_32bit,        // `value` is the class (2: 64-bit)
     elf_not_little_endian,
     elf_bad_version,
     elf_not_arm,          // `value` is e_machine
