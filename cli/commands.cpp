@@ -106,9 +106,10 @@ bool load_command_image(const Session& session, ImageFile& image, CommandResult&
 
 void program_connected_device(const Session& session, const ImageFile& image, CommandResult& result) {
     const std::string padded = page_padded(image);
+    const auto pages = static_cast<std::int16_t>(padded.size() / page_size);
     std::istringstream stream(padded);
-    begin_dialogue_record(&session.progress, pass_labels(session.texts), static_cast<int>(padded.size() / page_size));
-    run_programming(stream);
+    begin_dialogue_record(&session.progress, pass_labels(session.texts), pages);
+    run_programming(stream, pages);
     const DialogueRecord record = end_dialogue_record();
     if (record.success_box) {
         result.detail = format(session.texts.written, session.invocation.file.c_str(), image.format.c_str(),
