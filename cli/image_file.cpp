@@ -15,7 +15,6 @@ constexpr std::uint64_t flash_end = std::uint64_t{image_flash_start} + image_fla
 // byte, so that an overlap names both.
 class FlashCanvas {
 public:
-    FlashCanvas() : bytes_(image_flash_size, 0xFF), giver_(image_flash_size, nobody) {}
 
     // outside_flash or overlap on refusal (`earlier` then names the giver).
     [[nodiscard]] bool place(std::uint64_t address, unsigned char value, std::int32_t giver,
@@ -25,6 +24,8 @@ public:
             return false;
         }
         std::size_t offset = static_cast<std::size_t>(address - image_flash_start);
+        if (offset >= bytes_.size())
+            grow_to_hold(offset);
         if (giver_[offset] != nobody) {
             fault = ImageFault::overlap;
             earlier = giver_[offset];
@@ -44,6 +45,13 @@ public:
     }
 
 private:
+    // Grown as the image reaches further, so that a small image costs little.
+    void grow_to_hold(std::size_t offset) {
+        std::size_t size = std::min<std::size_t>(std::max(offset + 1, 2 * bytes_.size()), image_flash_size);
+        bytes_.resize(size, 0xFF);
+        giver_.resize(size, nobody);
+    }
+
     static constexpr std::int32_t nobody = -1;
     std::vector<unsigned char> bytes_;
     std::vector<std::int32_t> giver_;
