@@ -95,11 +95,12 @@ bool program_flash(std::istream& image) {
 
 }  // namespace
 
-bool image_reads_through(std::istream& image) {
+bool image_is_usable(std::istream& image) {
     image.ignore(static_cast<std::streamsize>(max_pages) * page_size);
+    const bool holds_bytes = image.gcount() > 0;
     const bool read_through = !read_failed(image);
     rewind(image);
-    return read_through && !image.fail();
+    return holds_bytes && read_through && !image.fail();
 }
 
 void run_programming(std::istream& image) {

@@ -1,25 +1,18 @@
 #include "app/update_driver.h"
 
 #include "app/device_stage.h"
+#include "app/input_file.h"
+#include "app/programming_run.h"
 #include "link/serial.h"
 #include "ui/messages.h"
 
-#include "app/programming_run.h"
-
-#include <fstream>
+#include <istream>
 
 namespace {
 
 constexpr const char* job_file_name = "f_write.txt";
 // The job line, terminator included, that the job file may hold.
 constexpr std::streamsize job_line_limit = 100;
-
-// A folder opens as a stream on some systems; its reads fail, so it is
-// refused here, not programmed.
-bool open_firmware(std::ifstream& image, const char* file_name) {
-    image.open(file_name, std::ios::binary);
-    return image.is_open() && image_reads_through(image);
-}
 
 }  // namespace
 
@@ -28,15 +21,16 @@ void run_update() {
     oem_print("  ***  Обновление встроенного ПО майндмашины 'ЗЕЛМИРАН'  *** ( V1.0 a-test) \n");
     print_plain("\n");
 
-    std::ifstream job_file(job_file_name, std::ios::binary);
-    if (!job_file.is_open()) {
+    const auto job_buffer = open_input_file(job_file_name);
+    if (!job_buffer) {
         box_error_1();
         return;
     }
+    std::istream job_file(job_buffer.get());
     char file_name[job_line_limit + 1] = {};
     job_file.getline(file_name, job_line_limit);
-    // A folder of that name opens on POSIX systems but cannot be read: it is
-    // as missing as on Windows, where it does not open.
+    // A job file that opens but cannot be read is as missing as one that
+    // does not open.
     if (job_file.bad()) {
         box_error_1();
         return;
@@ -53,8 +47,9 @@ void run_update() {
     print_plain(" \n");
     print_plain(" \n");
 
-    std::ifstream firmware;
-    if (!open_firmware(firmware, file_name)) {
+    const auto firmware_buffer = open_input_file(file_name);
+    std::istream firmware(firmware_buffer.get());
+    if (!firmware_buffer || !image_is_usable(firmware)) {
         box_error_3();
         return;
     }
@@ -70,5 +65,4 @@ void run_update() {
     }
 
     close_port();
-    firmware.close();
 }

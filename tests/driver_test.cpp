@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -102,14 +103,19 @@ TEST_F(JobFile, CarriageReturnBeforeTheEndIsPartOfTheName) {
     EXPECT_TRUE(shows_box(named.out, "Error 4"));
 }
 
-TEST_F(JobFile, JobFileThatIsAFolderIsMissing) {
+TEST_F(JobFile, JobFileThatIsAFolderOrAFifoIsMissing) {
     std::filesystem::create_directory(folder.path() / "f_write.txt");
     const ProgramRun result = run();
     EXPECT_TRUE(shows_box(result.out, "Error 1")) << result.out;
     EXPECT_EQ(result.out.find("1. "), std::string::npos);
+
+    // Opening a FIFO without a writer would wait for ever.
+    std::filesystem::remove(folder.path() / "f_write.txt");
+    ASSERT_EQ(mkfifo((folder.path() / "f_write.txt").c_str(), 0600), 0);
+    EXPECT_TRUE(shows_box(run().out, "Error 1"));
 }
 
-TEST_F(JobFile, FolderOrUnreadableFileIsNoImage) {
+TEST_F(JobFile, FolderEmptyFifoOrUnreadableFileIsNoImage) {
     std::filesystem::create_directory(folder.path() / "images");
     folder.write_file("f_write.txt", "images");
     EXPECT_TRUE(shows_box(run().out, "Error 3"));
@@ -117,6 +123,17 @@ TEST_F(JobFile, FolderOrUnreadableFileIsNoImage) {
     // Opens, but its reads fail; and one that reads but cannot be rewound
     // (standard input is a pipe). Neither reaches the port search.
     for (const std::string name : {"/proc/self/mem", "/dev/stdin"}) {
+        folder.write_file("f_write.txt", name);
+        const ProgramRun result = run();
+        EXPECT_EQ(result.out.rfind(banner + job_step(name) + "\n+--", 0), 0u) << result.out;
+        EXPECT_TRUE(shows_box(result.out, "Error 3")) << result.out;
+    }
+
+    // Empty (an interrupted copy) or a FIFO: refused before the search, so
+    // that no device is erased for it and nothing waits for a writer.
+    ASSERT_EQ(mkfifo((folder.path() / "pipe").c_str(), 0600), 0);
+    folder.write_file("empty.bin", "");
+    for (const std::string name : {"empty.bin", "pipe"}) {
         folder.write_file("f_write.txt", name);
         const ProgramRun result = run();
         EXPECT_EQ(result.out.rfind(banner + job_step(name) + "\n+--", 0), 0u) << result.out;

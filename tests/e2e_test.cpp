@@ -136,7 +136,7 @@ TEST_F(Programming, ImageSizesDecideThePagesWritten) {
         std::size_t pages;
         int dots;
     };
-    for (const Case& c : {Case{0, 1, 0}, Case{2048, 3, 0}, Case{flash_size, 512, 16},
+    for (const Case& c : {Case{1, 1, 0}, Case{2048, 3, 0}, Case{flash_size, 512, 16},
                           Case{flash_size + 5000, 512, 16}}) {
         SCOPED_TRACE(c.file_size);
         start_device();

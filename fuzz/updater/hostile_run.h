@@ -23,6 +23,11 @@ void begin_dialogue(const HostileRun& run);
 // What the dialogue showed during the run.
 struct BoxesShown {
     int outcomes = 0;         // boxes that only inform: an error or the end of a job
+    // A read after a start that was not sent shows the no-device box; then
+    // the job's no-completion line with 1, then the final Error 11 box. Such
+    // a no-device box is not counted in `outcomes`; this notes the order was
+    // broken (another line or box between).
+    bool stray_no_device = false;
     bool write_done = false;  // "new program written"
     bool mode_cancelled = false;
 };

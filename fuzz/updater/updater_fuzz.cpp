@@ -10,7 +10,9 @@
 //
 // Beside the sanitizers, the back ends' checks (every block sent lies in
 // SRAM, no run without end) and these: at most one box that ends the run,
-// the success box only after Yes, the cancel box only after No then Yes.
+// the success box only after Yes, the cancel box only after No then Yes; a
+// no-device box during the run only right before its no-completion line
+// and the final Error 11.
 #include "app/update_driver.h"
 #include "fuzz/updater/hostile_run.h"
 #include "ui/dialog.h"
@@ -83,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const BoxesShown& shown = boxes_shown();
     if (shown.outcomes > 1) hostile_run_failed("boxes that end the run:", shown.outcomes);
+    if (shown.stray_no_device) hostile_run_failed("no-device box not followed by its line and Error 11", 0);
     if (shown.write_done && run.start_answer != answer_yes) hostile_run_failed("success box without a Yes, answer", run.start_answer);
     if (shown.mode_cancelled && (run.start_answer != answer_no || run.cancel_answer != answer_yes))
         hostile_run_failed("cancel box without No then Yes, answer", run.start_answer);

@@ -50,6 +50,15 @@ def boxes(console):
     return found
 
 
+def final_boxes(shown):
+    """The boxes that tell an outcome. A read after an applet start that
+    could not be sent shows "error 4" right before the run's "error 11":
+    that one is part of the failure, not an outcome of its own."""
+    finals = [b for b in shown if not b.startswith("ask ")]
+    return [b for i, b in enumerate(finals)
+            if not (b == "error 4" and finals[i + 1:i + 2] == ["error 11"])]
+
+
 def box_name(caption, text):
     if caption.startswith("Error "):
         return "error " + caption[len("Error "):]
@@ -161,7 +170,7 @@ def judge(scenario, obs, image):
     if verdict.category != "ok" and obs.harness_error:
         return verdict
     shown = boxes(obs.console)
-    finals = [b for b in shown if not b.startswith("ask ")]
+    finals = final_boxes(shown)
     verdict.outcome = finals[-1] if finals else None
     questions = [b for b in shown if b.startswith("ask ")]
     path = scenario.path
@@ -194,7 +203,7 @@ def recovered(obs, image):
     verdict = Verdict()
     check_process(verdict, obs)
     problems = list(verdict.reasons)
-    finals = [b for b in boxes(obs.console) if not b.startswith("ask ")]
+    finals = final_boxes(boxes(obs.console))
     if finals != ["programmed"]:
         problems.append(f"final boxes {finals}")
     return problems + programmed_problems(image, obs.before, obs.after)
