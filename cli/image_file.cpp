@@ -208,6 +208,8 @@ std::string_view next_line(std::string_view& text) {
 
 bool parse_hex(std::span<const unsigned char> contents, FlashCanvas& flash, ImageError& error) {
     std::string_view text(reinterpret_cast<const char*>(contents.data()), contents.size());
+    if (text.starts_with("\xEF\xBB\xBF"))  // the byte order mark Windows editors may put first
+        text.remove_prefix(3);
     HexAddressing addressing;
     HexRecord record;
     bool end_seen = false;

@@ -106,9 +106,9 @@ TEST(ImageFile, RefusesEveryMalformedImageWithItsPlace) {
 std::vector<unsigned char> with_gap() { return {0xAA, 0xBB, 0xFF, 0xFF, 0xCC}; }
 
 TEST(ImageFile, HexGapsAreErasedFlash) {
-    // Segment 0xFFFF reaches the flash's first 64 KiB; CR LF and blank lines
-    // as other tools write them; the start address is ignored.
-    std::string text = hex_record(2, 0, {0xFF, 0xFF}) + hex_record(0, 0x0010, {0xAA, 0xBB}) +
+    // Segment 0xFFFF reaches the flash's first 64 KiB; a byte order mark and
+    // blank lines as editors leave them; the start address is ignored.
+    std::string text = "\xEF\xBB\xBF" + hex_record(2, 0, {0xFF, 0xFF}) + hex_record(0, 0x0010, {0xAA, 0xBB}) +
                        flash_base_record + hex_record(0, 0x0004, {0xCC}) + hex_record(5, 0, {0, 0x10, 0, 0}) +
                        "\n" + eof_record;
     ImageFile image;
