@@ -94,15 +94,19 @@ bool log_device(const Session& session, const CommandResult& result, const Conne
                           log_header);
 }
 
-// Fails, before any device is touched, when the log cannot be written.
+// Fails, before any device is touched, when the log cannot be written. A
+// FIFO or a device would block the line, so only a regular file will do.
 bool log_writable(const Session& session, CommandResult& refusal) {
-    if (session.invocation.log.empty()) return true;
-    std::ofstream log(std::filesystem::path(std::u8string(
-                          reinterpret_cast<const char8_t*>(session.invocation.log.data()), session.invocation.log.size())),
-                      std::ios::app);
-    if (log) return true;
+    const std::string& name = session.invocation.log;
+    if (name.empty()) return true;
+    const std::filesystem::path path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    const bool usable = !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+    if (usable && std::ofstream(path, std::ios::app)) return true;
     refusal.code = ExitCode::cannot_create;
-    refusal.detail = format(session.texts.cannot_create, session.invocation.log.c_str(), std::strerror(errno));
+    refusal.detail = format(session.texts.cannot_create, name.c_str(),
+                            usable ? std::strerror(errno) : session.texts.not_regular_file);
     return false;
 }
 

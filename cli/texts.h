@@ -30,6 +30,7 @@ struct Texts {
     const char* read_stopped;
     const char* read_saved;
     const char* cannot_create;
+    const char* not_regular_file;
     const char* boot_done;
     const char* boot_failed;
     const char* interrupted;
