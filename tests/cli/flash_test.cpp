@@ -121,6 +121,25 @@ TEST_F(Flash, BootSetsTheBootBitAndNothingElse) {
     EXPECT_EQ(file_text(folder.path() / "ports/sim2.flash.nvm"), "lock_bits 0x0000F00F\ngpnvm 1 0 1\nsecurity 0\n");
 }
 
+// script(1) gives the program a terminal; its output is the terminal's.
+TEST_F(Flash, ProgressBarsOnATerminalOnly) {
+    start_device({"--timing", "realistic"});
+    folder.write_file("fw.bin", text_of(pattern(40 * 1024, 8)));
+    const std::string command = std::string(ZELMIRAN_FLASH_PATH) + " write fw.bin";
+    ProgramOptions options;
+    options.folder = folder.path();
+    options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
+    for (const bool quiet : {false, true}) {
+        options.arguments = {"-qec", command + (quiet ? " --quiet" : ""), "/dev/null"};
+        const ProgramRun run = run_program("/usr/bin/script", options);
+        EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+        for (const char* shown : {"\rerase       [", "\rwrite       [##############################] 100%", " KiB/s ",
+                                  "\rcompare     [", "\rlock        ["})
+            EXPECT_EQ(run.out.find(shown) != std::string::npos, !quiet) << shown << " in " << run.out;
+        EXPECT_NE(run.out.find("fw.bin written and verified"), std::string::npos) << run.out;
+    }
+}
+
 TEST_F(Flash, FailuresEndWithTheirExitCodes) {
     folder.write_file("fw.bin", text_of(pattern(3000, 5)));
     folder.write_file("bad.hex", ":0400000001020304F0\n:00000001FF\n");
