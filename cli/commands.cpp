@@ -59,12 +59,9 @@ std::string failure_lines(const DialogueRecord& record) {
     return joined_lines(failing);
 }
 
-std::filesystem::path path_of(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
-}
-
-// Reads `length` bytes of flash from `offset` block by block, handing each
-// to `use`; the address where the device stopped answering otherwise.
+// Reads the first `length` bytes of flash block by block, handing each to
+// `use` until it says no; false with the address where the device stopped
+// answering.
 template <typename Use>
 bool read_flash(const Session& session, std::uint32_t length, const char* label, Use use, std::uint32_t& failed_at) {
     std::vector<unsigned char> block(read_block);
@@ -194,7 +191,7 @@ CommandResult run_read(const Session& session) {
     result.file = file;
     // Beside the file, so that the rename stays on one file system.
     const std::string partial = file + ".zelmiran-flash.part";
-    std::ofstream out(path_of(partial), std::ios::binary | std::ios::trunc);
+    std::ofstream out(utf8_path(partial), std::ios::binary | std::ios::trunc);
     if (!out) {
         result.code = ExitCode::cannot_create;
         result.detail = format(session.texts.cannot_create, file.c_str(), std::strerror(errno));
@@ -204,7 +201,7 @@ CommandResult run_read(const Session& session) {
     const auto fail = [&](ExitCode code, const std::string& detail) {
         out.close();
         std::error_code ignored;
-        std::filesystem::remove(path_of(partial), ignored);
+        std::filesystem::remove(utf8_path(partial), ignored);
         if (code != ExitCode::ok) {
             result.code = code;
             result.detail = detail;

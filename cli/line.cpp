@@ -99,7 +99,7 @@ bool log_device(const Session& session, const CommandResult& result, const Conne
 bool log_writable(const Session& session, CommandResult& refusal) {
     const std::string& name = session.invocation.log;
     if (name.empty()) return true;
-    const std::filesystem::path path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+    const std::filesystem::path path = utf8_path(name);
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
     const bool usable = !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);

@@ -3,6 +3,7 @@
 // the replacement of a file.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,3 +29,8 @@ bool stop_requested();
 // Renames `from` to `to`, replacing a file `to`; both UTF-8. False with the
 // system's reason in `reason`.
 [[nodiscard]] bool replace_file(const std::string& from, const std::string& to, std::string& reason);
+
+// A UTF-8 name as a path: on Windows the wide name, not the ANSI one.
+inline std::filesystem::path utf8_path(const std::string& name) {
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+}
