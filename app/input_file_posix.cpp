@@ -25,3 +25,5 @@ std::unique_ptr<std::streambuf> open_input_file(const char* name) {
     }
     return buffer;
 }
+
+std::unique_ptr<std::streambuf> open_input_file_utf8(const char* utf8_name) { return open_input_file(utf8_name); }

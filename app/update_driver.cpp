@@ -5,6 +5,7 @@
 #include "app/programming_run.h"
 #include "link/serial.h"
 #include "ui/messages.h"
+#include "ui/name_encoding.h"
 
 #include <istream>
 
@@ -13,6 +14,19 @@ namespace {
 constexpr const char* job_file_name = "f_write.txt";
 // The job line, terminator included, that the job file may hold.
 constexpr std::streamsize job_line_limit = 100;
+
+// Opens the image as always; only a name that does not open is taken as the
+// UTF-8 an editor may have written, its byte-order mark dropped. `encoding`
+// receives how the name was taken, or would most likely have been.
+std::unique_ptr<std::streambuf> open_firmware(const char* raw, NameEncoding& encoding) {
+    encoding = NameEncoding::as_read;
+    if (auto buffer = open_input_file(raw)) return buffer;
+    encoding = likely_name_encoding(raw);
+    const char* rest = without_byte_order_mark(raw);
+    const TextKind kind = text_kind(rest);
+    if (kind == TextKind::utf8 || (kind == TextKind::ascii && rest != raw)) return open_input_file_utf8(rest);
+    return nullptr;
+}
 
 }  // namespace
 
@@ -42,12 +56,15 @@ void run_update() {
 
     oem_print("1. Определение загружаемого файла  ");
     print_plain("\n");
+    // Opening is silent, so it comes first: the echo shows the name as it
+    // was taken.
+    NameEncoding encoding;
+    const auto firmware_buffer = open_firmware(file_name, encoding);
     oem_print("   Имя файла новой программы : ");
-    print_plain(file_name);
+    print_file_name(file_name, encoding);
     print_plain(" \n");
     print_plain(" \n");
 
-    const auto firmware_buffer = open_input_file(file_name);
     std::istream firmware(firmware_buffer.get());
     if (!firmware_buffer || !image_is_usable(firmware)) {
         box_error_3();

@@ -107,6 +107,10 @@ void oem_print(const char* text) { add_text(utf8_from_cp1251(text)); }
 
 void print_plain(const char* text) { add_text(text); }
 
+void print_file_name(const char* raw, NameEncoding encoding) {
+    add_text(encoding == NameEncoding::utf8 ? std::string(raw) : utf8_from_cp1251(raw));
+}
+
 void show_page_done(RunPass pass, int pages_done) {
     if (!bar) return;
     const bool by_region = pass == RunPass::erase || pass == RunPass::lock;

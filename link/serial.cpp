@@ -7,6 +7,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -47,6 +49,20 @@ std::string port_path_of(const char* name) {
     return number > 0 ? platform_port_path(number) : std::string(name);
 }
 
+// Ports that exist but could not be used, with the reason.
+using BlockedPorts = std::vector<std::pair<std::string, PortOpen>>;
+
+// One line per port, since the updater cannot tell which of them is the device.
+void explain_blocked_ports(const BlockedPorts& blocked) {
+    for (const auto& [name, reason] : blocked) {
+        if (reason == PortOpen::busy)
+            oem_print_with_name("   %s занят другой программой: закройте её и запустите обновление снова", name.c_str());
+        else
+            oem_print_with_name("   %s: нет доступа (добавьте пользователя в группу dialout)", name.c_str());
+        print_plain(" \n");
+    }
+}
+
 }  // namespace
 
 PortSearch find_device_port() {
@@ -56,10 +72,13 @@ PortSearch find_device_port() {
 
 PortSearch find_device_port(int& found_number) {
     PortSearch result = PortSearch::not_opened;
+    BlockedPorts blocked;
     for (int number = first_port_number; number <= last_port_number; ++number) {
         close_port();
-        if (!platform_open_port(number)) {
+        const PortOpen opened = platform_open_port(number);
+        if (opened != PortOpen::opened) {
             trace_note("COM%d: not opened: %s", number, platform_failure());
+            if (opened != PortOpen::failed) blocked.emplace_back(platform_port_name(), opened);
             result = PortSearch::not_opened;
             continue;
         }
@@ -74,6 +93,7 @@ PortSearch find_device_port(int& found_number) {
         close_port();
     }
     print_plain(" \n");
+    explain_blocked_ports(blocked);
     return result;
 }
 
@@ -95,7 +115,7 @@ int com_port_number(const char* name) {
 PortSearch open_device_port(const char* name) {
     close_port();
     const std::string path = port_path_of(name);
-    if (!platform_open_port_path(path.c_str())) {
+    if (platform_open_port_path(path.c_str()) != PortOpen::opened) {
         trace_note("%s: not opened: %s", name, platform_failure());
         return PortSearch::not_opened;
     }

@@ -81,21 +81,29 @@ bool transfer(const char* call, short events, Move move, unsigned char* bytes, s
 
 }  // namespace
 
-bool platform_open_port(int number) { return platform_open_port_path(port_name(number).c_str()); }
+PortOpen platform_open_port(int number) { return platform_open_port_path(port_name(number).c_str()); }
 
-bool platform_open_port_path(const char* path) {
+PortOpen platform_open_port_path(const char* path) {
     port_path = path;
     const int fd = open(port_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail("open");
+    if (fd < 0) {
+        // EBUSY is what another user's exclusive hold (TIOCEXCL) gives.
+        const int reason = errno;
+        fail("open");
+        if (reason == EBUSY) return PortOpen::busy;
+        return reason == EACCES || reason == EPERM ? PortOpen::denied : PortOpen::failed;
+    }
     // The port is ours alone while the updater runs, as on Windows.
     if (ioctl(fd, TIOCEXCL) != 0) {
         fail("ioctl TIOCEXCL");
         close(fd);
-        return false;
+        return PortOpen::failed;
     }
     port_fd = fd;
-    return true;
+    return PortOpen::opened;
 }
+
+const char* platform_port_name() { return port_path.c_str(); }
 
 std::string platform_port_path(int number) { return port_name(number); }
 

@@ -27,14 +27,25 @@ bool fail(const char* call) {
 
 }  // namespace
 
-bool platform_open_port(int number) { return platform_open_port_path(platform_port_path(number).c_str()); }
+PortOpen platform_open_port(int number) { return platform_open_port_path(platform_port_path(number).c_str()); }
 
-bool platform_open_port_path(const char* path) {
+PortOpen platform_open_port_path(const char* path) {
     std::snprintf(port_name, sizeof port_name, "%s", path);
     const HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return fail("CreateFileA");
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD reason = GetLastError();
+        fail("CreateFileA");
+        // A port another program holds gives either code, depending on its driver.
+        if (reason == ERROR_ACCESS_DENIED || reason == ERROR_SHARING_VIOLATION) return PortOpen::busy;
+        return PortOpen::failed;
+    }
     port_handle = handle;
-    return true;
+    return PortOpen::opened;
+}
+
+// Without the device-namespace prefix.
+const char* platform_port_name() {
+    return std::strncmp(port_name, "\\\\.\\", 4) == 0 ? port_name + 4 : port_name;
 }
 
 std::string platform_port_path(int number) { return "\\\\.\\COM" + std::to_string(number); }

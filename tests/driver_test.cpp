@@ -191,6 +191,27 @@ TEST_F(Texts, FoundDeviceIsGreetedOnceAndMarked) {
     EXPECT_TRUE(device.drain().empty());
 }
 
+// Ports that exist but cannot be opened say why before Error 4; one that
+// answers after them is the success path as before.
+TEST_F(Texts, PortsThatCannotBeOpenedSayWhyBeforeError4) {
+    folder.write_file("f_write.txt", "fw.bin");
+    folder.write_file("fw.bin", "image");
+    std::filesystem::create_directories(ports());
+    PtyPeer busy(ports(), 1), denied(ports(), 3);
+    busy.open_to_all(true);
+    const std::string out = run(true).out, path = "   " + ports().string();
+    EXPECT_EQ(out.substr(0, out.find("\n+--")),
+              banner + job_step("fw.bin") + search_heading + " \n" + path +
+                  "/COM1 занят другой программой: закройте её и запустите обновление снова \n" + path +
+                  "/COM3: нет доступа (добавьте пользователя в группу dialout) \n \n");
+    EXPECT_TRUE(shows_box(out, "Error 4"));
+
+    PtyPeer device(ports(), 4);
+    device.open_to_all();
+    device.answer_greeting({0x0A, 0x0D});
+    EXPECT_EQ(run(true).out.rfind(banner + job_step("fw.bin") + search_heading + ".4. \n" + device_heading, 0), 0u);
+}
+
 TEST_F(Texts, TraceShowsTheLinkOnStandardErrorOnly) {
     folder.write_file("f_write.txt", "fw.bin");
     folder.write_file("fw.bin", "image");

@@ -61,9 +61,10 @@ protected:
         device.emplace(ports(), 2, std::move(options));
     }
 
-    ProgramRun run_updater(const std::string& answers, const std::string& image) {
-        folder.write_file("fw.bin", image);
-        folder.write_file("f_write.txt", "fw.bin");
+    ProgramRun run_updater(const std::string& answers, const std::string& image, const std::string& job = "fw.bin",
+                           const std::string& file = "fw.bin") {
+        folder.write_file(file, image);
+        folder.write_file("f_write.txt", job);
         ProgramOptions options;
         options.folder = folder.path();
         options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
@@ -153,6 +154,23 @@ TEST_F(Programming, ImageSizesDecideThePagesWritten) {
         padded.resize(c.pages * 1024, '\0');
         expect_flash_holds(padded);
         device.reset();
+    }
+}
+
+// Job files as editors save them: UTF-8, with a byte-order mark, Windows-1251
+// (naming a file of those bytes). Each programs; the echo reads in UTF-8.
+TEST_F(Programming, JobFileInUtf8WithOrWithoutMarkOrInWindows1251Programs) {
+    const std::string utf8 = "прошивка.bin", cp1251 = "\xEF\xF0\xEE\xF8\xE8\xE2\xEA\xE0.bin";
+    std::size_t pages = 1;
+    for (const auto& [job, file] : {std::pair{utf8, utf8}, {"\xEF\xBB\xBF" + utf8, utf8}, {cp1251, cp1251}}) {
+        start_device();
+        const std::string image = test_image(1024 * ++pages);
+        const ProgramRun run = run_updater("y\n", image, job, file);
+        EXPECT_NE(run.out.find(" : прошивка.bin \n"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(done_banner), std::string::npos) << run.out;
+        expect_flash_holds(image);
+        device.reset();
+        std::filesystem::remove(folder.path() / file);
     }
 }
 

@@ -30,6 +30,14 @@ void oem_print(const char* text);
 // Writes ASCII text (marks, codes, addresses, line breaks) as it is.
 void print_plain(const char* text);
 
+// How the job file's name was taken to open the image: as_read, its bytes as
+// they are (on Windows in the ANSI code page); utf8, as UTF-8 after any
+// byte-order mark.
+enum class NameEncoding { as_read, utf8 };
+// Echoes the image's name, `raw` as the job file holds it, decoded as
+// `encoding` says where the console shows characters rather than bytes.
+void print_file_name(const char* raw, NameEncoding encoding);
+
 // The passes of a programming run that go step by step: erase and lock by
 // lock region (the unlocks before the erase, the locks), write and compare
 // by page.

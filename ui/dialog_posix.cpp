@@ -2,6 +2,7 @@
 
 #include "ui/console_box.h"
 #include "ui/messages.h"
+#include "ui/name_encoding.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -163,16 +164,26 @@ int ask(std::FILE* in, std::FILE* out, bool interactive, bool with_cancel, const
 
 // The converters between Windows-1251 and the console's encoding: that of the
 // locale's character type, UTF-8 when the locale names none (C or POSIX).
-iconv_t console_converter(bool to_console) {
+const std::string& console_encoding() {
     static const std::string console = [] {
         std::setlocale(LC_CTYPE, "");
         const char* locale = std::setlocale(LC_CTYPE, nullptr);
         const bool plain = !locale || !std::strcmp(locale, "C") || !std::strcmp(locale, "POSIX");
         return std::string(plain ? "UTF-8" : nl_langinfo(CODESET));
     }();
-    static const iconv_t to = iconv_open((console + "//TRANSLIT").c_str(), "CP1251");
-    static const iconv_t from = iconv_open("CP1251", console.c_str());
+    return console;
+}
+
+iconv_t console_converter(bool to_console) {
+    static const iconv_t to = iconv_open((console_encoding() + "//TRANSLIT").c_str(), "CP1251");
+    static const iconv_t from = iconv_open("CP1251", console_encoding().c_str());
     return to_console ? to : from;
+}
+
+// For names that job files hold in UTF-8.
+iconv_t utf8_converter() {
+    static const iconv_t to = iconv_open((console_encoding() + "//TRANSLIT").c_str(), "UTF-8");
+    return to;
 }
 
 // Converts with iconv; a byte that has no counterpart becomes '?'.
@@ -237,5 +248,13 @@ void oem_print(const char* text) {
 }
 
 void print_plain(const char* text) { std::fputs(text, stdout); }
+
+// File names are bytes here; a job file may hold the name in UTF-8 or, as
+// written on Windows, in Windows-1251: either is shown readable.
+void print_file_name(const char* raw, NameEncoding encoding) {
+    const char* name = encoding == NameEncoding::utf8 ? without_byte_order_mark(raw) : raw;
+    if (text_kind(name) == TextKind::other) oem_print(name);
+    else std::fputs(convert(utf8_converter(), name, std::strlen(name)).c_str(), stdout);
+}
 
 void show_page_done(RunPass pass, int pages_done) { print_page_dot(pass, pages_done); }

@@ -2,7 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
+#include <string>
 
 namespace {
 
@@ -45,6 +47,17 @@ void print_formatted(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
     print_plain(text);
+}
+
+void oem_print_with_name(const char* text, const char* name) {
+    const char* slot = std::strstr(text, "%s");
+    if (!slot) {
+        oem_print(text);
+        return;
+    }
+    oem_print(std::string(text, slot).c_str());
+    print_plain(name);
+    oem_print(slot + 2);
 }
 
 void print_page_dot(RunPass pass, int pages_done) {

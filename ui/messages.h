@@ -22,6 +22,10 @@ int ask_cancel_mode();
 // print_plain of a printf-formatted text.
 [[gnu::format(printf, 1, 2)]] void print_formatted(const char* format, ...);
 
+// oem_print of a Windows-1251 text whose one "%s" stands for `name`, which
+// is written as it is (a port's path need not be Windows-1251).
+void oem_print_with_name(const char* text, const char* name);
+
 // The updater's progress mark: a dot after every 4 regions of the erase and
 // lock passes, after every 32 pages of the write and compare passes.
 void print_page_dot(RunPass pass, int pages_done);

@@ -81,26 +81,29 @@ void begin_serial(const HostileRun& hostile) {
     failure = "";
 }
 
-bool platform_open_port(int number) {
+PortOpen platform_open_port(int number) {
     if (number < run.device_port || !call_works()) {
         failure = "no such port";
-        return false;
+        // Ports held by others below the device's, so that their lines are run too.
+        return number % 2 ? PortOpen::busy : PortOpen::failed;
     }
     port_open = true;
     frame.clear();
     data_left = 0;
-    return true;
+    return PortOpen::opened;
 }
 
 // The updater only searches; ports by name are zelmiran-flash's.
-bool platform_open_port_path(const char*) {
+PortOpen platform_open_port_path(const char*) {
     failure = "no such port";
-    return false;
+    return PortOpen::failed;
 }
 
 std::string platform_port_path(int number) { return "COM" + std::to_string(number); }
 
 bool platform_port_present(const char*) { return false; }
+
+const char* platform_port_name() { return "COM"; }
 
 void platform_prepare_port() {}
 

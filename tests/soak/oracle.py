@@ -176,7 +176,11 @@ def judge(scenario, obs, image):
     path = scenario.path
     if len(finals) > 1:
         verdict.flag("wrong", f"{len(finals)} final boxes: {', '.join(map(str, finals))}")
-    if not questions:
+    # An empty image is refused before the port search.
+    if scenario.image_size == 0:
+        if questions or verdict.outcome != "error 3":
+            verdict.flag("wrong", f"an empty image ended in {verdict.outcome or 'no box'}, not error 3")
+    elif not questions:
         if obs.timed_out:
             pass
         elif verdict.outcome not in CHECK_FAILURES:

@@ -75,8 +75,9 @@ class Scenario:
 
     @property
     def recovery_excluded(self):
-        # A lock bit that cannot be cleared is broken hardware.
-        return any(f.kind == "sim stuck-lock" for f in self.sim_faults)
+        # A lock bit that cannot be cleared is broken hardware; an empty
+        # image is never programmed.
+        return self.image_size == 0 or any(f.kind == "sim stuck-lock" for f in self.sim_faults)
 
     def describe(self):
         return dataclasses.asdict(self)

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -57,4 +59,9 @@ Bytes PtyPeer::greeting_received() {
 void PtyPeer::hang_up() {
     close(master_);
     master_ = -1;
+}
+
+void PtyPeer::open_to_all(bool exclusive) {
+    if (fchmod(slave_, 0666) != 0 || (exclusive && ioctl(slave_, TIOCEXCL) != 0))
+        throw std::runtime_error("port not opened to all");
 }

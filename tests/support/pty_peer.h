@@ -30,6 +30,10 @@ public:
     Bytes greeting_received();
     // Closes the master side, as a device that is unplugged.
     void hang_up();
+    // Lets every user open the port, or, with `exclusive`, lets no one else
+    // but root open it while this peer holds it (TIOCEXCL), as another
+    // program on the port does.
+    void open_to_all(bool exclusive = false);
 
 private:
     int master_ = -1;
