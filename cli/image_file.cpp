@@ -15,7 +15,6 @@ constexpr std::uint64_t flash_end = std::uint64_t{image_flash_start} + image_fla
 // byte, so that an overlap names both.
 class FlashCanvas {
 public:
-
     // outside_flash or overlap on refusal (`earlier` then names the giver).
     [[nodiscard]] bool place(std::uint64_t address, unsigned char value, std::int32_t giver,
                              ImageFault& fault, long& earlier) {
@@ -128,18 +127,22 @@ bool decode_hex_record(std::string_view line, HexRecord& record, ImageError& err
     }
     if (digits.size() % 2 != 0)
         return refuse(error, ImageFault::hex_odd_digits);
-    record.fields.clear();
-    for (std::size_t index = 0; index < digits.size(); index += 2)
-        record.fields.push_back(static_cast<unsigned char>(
-            hex_value(static_cast<unsigned char>(digits[index])) * 16 +
-            hex_value(static_cast<unsigned char>(digits[index + 1]))));
-    if (record.fields.size() < 5)
+    auto byte_at = [digits](std::size_t index) {
+        return static_cast<unsigned char>(hex_value(static_cast<unsigned char>(digits[2 * index])) * 16 +
+                                          hex_value(static_cast<unsigned char>(digits[2 * index + 1])));
+    };
+    std::size_t byte_count = digits.size() / 2;
+    if (byte_count < 5)
         return refuse(error, ImageFault::hex_too_short);
-    if (record.fields.size() != record.length() + 5u) {
-        error.value = record.length();
-        error.actual = record.fields.size() - 5;
+    // Checked before decoding, so that a long line costs no memory.
+    if (byte_count != byte_at(0) + 5u) {
+        error.value = byte_at(0);
+        error.actual = byte_count - 5;
         return refuse(error, ImageFault::hex_length_mismatch);
     }
+    record.fields.clear();
+    for (std::size_t index = 0; index < byte_count; ++index)
+        record.fields.push_back(byte_at(index));
     unsigned sum = 0;
     for (std::size_t index = 0; index + 1 < record.fields.size(); ++index)
         sum += record.fields[index];
