@@ -4,6 +4,7 @@
 #include "support/run_program.h"
 #include "support/sim_device.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
