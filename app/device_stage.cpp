@@ -26,12 +26,12 @@ void report_check_failure(const char* reason) {
 
 bool controller_checked() {
     std::uint32_t chip_id = 0;
-    if (read_greeting_prompt() != PortRead::complete ||
-        monitor_read_word(chip_id_register, chip_id) != MonitorResult::ok) {
+    switch (check_controller(chip_id)) {
+    case ControllerCheck::ok: break;
+    case ControllerCheck::no_answer:
         report_check_failure("   Возможно на компьютере неинтеловский чипсет !!! ");
         return false;
-    }
-    if ((chip_id & chip_id_mask) != expected_chip_id) {
+    case ControllerCheck::wrong_controller:
         report_check_failure("   Неверный код контроллера ! ");
         return false;
     }
@@ -53,6 +53,13 @@ void offer_cancel_of_programming_mode() {
 }
 
 }  // namespace
+
+ControllerCheck check_controller(std::uint32_t& chip_id) {
+    if (read_greeting_prompt() != PortRead::complete ||
+        monitor_read_word(chip_id_register, chip_id) != MonitorResult::ok)
+        return ControllerCheck::no_answer;
+    return (chip_id & chip_id_mask) == expected_chip_id ? ControllerCheck::ok : ControllerCheck::wrong_controller;
+}
 
 void run_device_stage(std::istream& image) {
     print_plain(" \n");

@@ -4,6 +4,7 @@
 #include "link/monitor.h"
 #include "ui/messages.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -34,18 +35,18 @@ bool read_file_page(std::istream& image, unsigned char* page) {
 }
 
 // After the page just done, reported to the dialogue; true while pages remain.
-bool next_page(const std::istream& image, RunPass pass, std::int16_t& page) {
+bool next_page(const std::istream& image, RunPass pass, std::int16_t page_limit, std::int16_t& page) {
     show_page_done(pass, ++page);
-    return page < max_pages && !image.eof();
+    return page < page_limit && !image.eof();
 }
 
-bool write_pass(std::istream& image) {
+bool write_pass(std::istream& image, std::int16_t page_limit) {
     oem_print("     Программирование ");
     std::int16_t page = 0;
     do {
         if (!read_file_page(image, file_page)) return false;
         if (write_flash_page(static_cast<std::uint32_t>(page) * page_size, file_page) != JobResult::ok) return false;
-    } while (next_page(image, RunPass::write, page));
+    } while (next_page(image, RunPass::write, page_limit, page));
     return true;
 }
 
@@ -66,12 +67,12 @@ bool verify_page(std::uint32_t address) {
     return true;
 }
 
-bool verify_pass(std::istream& image) {
+bool verify_pass(std::istream& image, std::int16_t page_limit) {
     std::int16_t page = 0;
     do {
         if (!read_file_page(image, file_page)) return false;
         if (!verify_page(flash_base + static_cast<std::uint32_t>(page) * page_size)) return false;
-    } while (next_page(image, RunPass::compare, page));
+    } while (next_page(image, RunPass::compare, page_limit, page));
     return true;
 }
 
@@ -82,13 +83,13 @@ void rewind(std::istream& image) {
 }
 
 // The run up to the final box; false after the failing step's own lines.
-bool program_flash(std::istream& image) {
-    if (prepare_flash_applet() != JobResult::ok || unlock_and_erase_all() != JobResult::ok || !write_pass(image))
+bool program_flash(std::istream& image, std::int16_t page_limit) {
+    if (prepare_flash_applet() != JobResult::ok || unlock_and_erase_all() != JobResult::ok || !write_pass(image, page_limit))
         return false;
     rewind(image);
     print_plain(" OK \n");
     oem_print("     Сравнение ");
-    if (!verify_pass(image)) return false;
+    if (!verify_pass(image, page_limit)) return false;
     print_plain(" OK \n");
     return lock_all_regions() == JobResult::ok && set_boot_from_flash() == JobResult::ok;
 }
@@ -103,8 +104,10 @@ bool image_is_usable(std::istream& image) {
     return holds_bytes && read_through && !image.fail();
 }
 
-void run_programming(std::istream& image) {
-    if (!program_flash(image)) {
+void run_programming(std::istream& image) { run_programming(image, max_pages); }
+
+void run_programming(std::istream& image, std::int16_t page_limit) {
+    if (!program_flash(image, std::min(page_limit, max_pages))) {
         box_error_11();
         return;
     }

@@ -2,6 +2,7 @@
 // lock, boot bit. The outcome is shown to the operator; nothing is returned.
 #pragma once
 
+#include <cstdint>
 #include <istream>
 
 // Reads the image through once, as far as the run will, and rewinds it.
@@ -11,3 +12,7 @@
 [[nodiscard]] bool image_is_usable(std::istream& image);
 
 void run_programming(std::istream& image);
+// The same, writing and comparing at most `page_limit` pages (and never
+// more than the flash holds): an image of exactly that many whole pages
+// then gets no page after its end.
+void run_programming(std::istream& image, std::int16_t page_limit);

@@ -114,14 +114,14 @@ JobResult exchange(const ExchangeTexts& texts) {
     return JobResult::ok;
 }
 
-// One command per lock region with the index in argument 0, a dot after every
-// fourth; the first region is always sent.
-JobResult for_each_region(const ExchangeTexts& texts) {
+// One command per lock region with the index in argument 0, each reported to
+// the dialogue; the first region is always sent.
+JobResult for_each_region(const ExchangeTexts& texts, RunPass pass) {
     std::uint32_t index = 0;
     do {
         put_word(MAILBOX_ARGUMENT_0, index);
         if (exchange(texts) != JobResult::ok) return JobResult::failed;
-        if (++index % 4 == 0) print_plain(".");
+        show_page_done(pass, static_cast<int>(++index));
     } while (index < lock_region_count);
     return JobResult::ok;
 }
@@ -193,7 +193,7 @@ JobResult prepare_flash_applet() {
 JobResult unlock_and_erase_all() {
     oem_print("     Очистка памяти ");
     put_word(MAILBOX_COMMAND, COMMAND_UNLOCK);
-    if (for_each_region(unlock_texts) != JobResult::ok) return JobResult::failed;
+    if (for_each_region(unlock_texts, RunPass::erase) != JobResult::ok) return JobResult::failed;
     put_word(MAILBOX_COMMAND, COMMAND_ERASE_ALL);
     put_word(MAILBOX_ARGUMENT_0, 0);
     if (exchange(erase_texts) != JobResult::ok) return JobResult::failed;
@@ -216,7 +216,7 @@ JobResult lock_all_regions() {
     std::memset(mailbox_out, 0, MAILBOX_SIZE);
     oem_print("     Включение битов защиты ");
     put_word(MAILBOX_COMMAND, COMMAND_LOCK);
-    if (for_each_region(lock_texts) != JobResult::ok) return JobResult::failed;
+    if (for_each_region(lock_texts, RunPass::lock) != JobResult::ok) return JobResult::failed;
     print_ok();
     return JobResult::ok;
 }

@@ -5,6 +5,7 @@
 #include "link/trace.h"
 #include "ui/messages.h"
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,32 +14,39 @@ namespace {
 
 const unsigned char greeting[3] = {0x80, 0x80, '#'};
 
-// Port set-up and greeting on a port that has just opened.
-PortSearch greet_open_port(int number) {
+// Port set-up and greeting on a port that has just opened; `name` names it
+// in the trace.
+PortSearch greet_open_port(const char* name) {
     platform_prepare_port();
     if (!platform_set_timeouts()) {
-        trace_note("COM%d: time-outs not set: %s", number, platform_failure());
+        trace_note("%s: time-outs not set: %s", name, platform_failure());
         return PortSearch::timeouts_not_set;
     }
     if (!platform_apply_settings()) {
-        trace_note("COM%d: settings not applied: %s", number, platform_failure());
+        trace_note("%s: settings not applied: %s", name, platform_failure());
         return PortSearch::settings_not_applied;
     }
     if (port_write(greeting, sizeof greeting) != PortWrite::written) {
-        trace_note("COM%d: greeting not sent", number);
+        trace_note("%s: greeting not sent", name);
         return PortSearch::greeting_not_sent;
     }
     unsigned char greeting_answer[2] = {};
     if (port_read(greeting_answer, sizeof greeting_answer) != PortRead::complete) {
-        trace_note("COM%d: no complete answer to the greeting", number);
+        trace_note("%s: no complete answer to the greeting", name);
         return PortSearch::no_answer;
     }
     if (greeting_answer[0] != 0x0A || greeting_answer[1] != 0x0D) {
-        trace_note("COM%d: answer %02X %02X is not line feed, carriage return", number, greeting_answer[0],
+        trace_note("%s: answer %02X %02X is not line feed, carriage return", name, greeting_answer[0],
                    greeting_answer[1]);
         return PortSearch::wrong_answer;
     }
     return PortSearch::found;
+}
+
+// The device path of a port name as the user gave it.
+std::string port_path_of(const char* name) {
+    const int number = com_port_number(name);
+    return number > 0 ? platform_port_path(number) : std::string(name);
 }
 
 // Ports that exist but could not be used, with the reason.
@@ -58,6 +66,11 @@ void explain_blocked_ports(const BlockedPorts& blocked) {
 }  // namespace
 
 PortSearch find_device_port() {
+    int found_number = 0;
+    return find_device_port(found_number);
+}
+
+PortSearch find_device_port(int& found_number) {
     PortSearch result = PortSearch::not_opened;
     BlockedPorts blocked;
     for (int number = first_port_number; number <= last_port_number; ++number) {
@@ -70,9 +83,11 @@ PortSearch find_device_port() {
             continue;
         }
         print_formatted(".%d.", number);
-        result = greet_open_port(number);
+        const std::string name = "COM" + std::to_string(number);
+        result = greet_open_port(name.c_str());
         if (result == PortSearch::found) {
             print_plain(" \n");
+            found_number = number;
             return result;
         }
         close_port();
@@ -81,6 +96,35 @@ PortSearch find_device_port() {
     explain_blocked_ports(blocked);
     return result;
 }
+
+int com_port_number(const char* name) {
+    if (std::strlen(name) < 4 || !std::strchr("Cc", name[0]) || !std::strchr("Oo", name[1]) ||
+        !std::strchr("Mm", name[2]))
+        return 0;
+    // Windows numbers its ports far below this; the limit keeps the sum safe.
+    constexpr int largest_number = 99999;
+    int number = 0;
+    for (const char* digit = name + 3; *digit; ++digit) {
+        if (*digit < '0' || *digit > '9') return 0;
+        number = number * 10 + (*digit - '0');
+        if (number > largest_number) return 0;
+    }
+    return number;
+}
+
+PortSearch open_device_port(const char* name) {
+    close_port();
+    const std::string path = port_path_of(name);
+    if (platform_open_port_path(path.c_str()) != PortOpen::opened) {
+        trace_note("%s: not opened: %s", name, platform_failure());
+        return PortSearch::not_opened;
+    }
+    const PortSearch result = greet_open_port(name);
+    if (result != PortSearch::found) close_port();
+    return result;
+}
+
+bool device_port_present(const char* name) { return platform_port_present(port_path_of(name).c_str()); }
 
 PortRead read_greeting_prompt() {
     unsigned char prompt = 0;

@@ -42,6 +42,18 @@ enum class [[nodiscard]] PortRead : int { complete = 0, failed = 1, timed_out = 
 // Tries COM1 to COM32 in turn, printing ".n." for each port that opens, and
 // greets the boot monitor on it; a port that answers stays open.
 PortSearch find_device_port();
+// The same, telling the number of the port that answered.
+PortSearch find_device_port(int& found_number);
+
+// The port number of a name COMn (any n from 1, any case), or 0 for any
+// other name.
+int com_port_number(const char* name);
+// Opens the port `name`, COMn or a device path as it is given, and greets
+// the boot monitor on it as the search does, printing nothing.
+PortSearch open_device_port(const char* name);
+// Whether the port `name` is still there, busy or not: false once its
+// device is unplugged or switched off.
+bool device_port_present(const char* name);
 
 // The rest of the monitor's answer to the greeting: its prompt, not examined.
 PortRead read_greeting_prompt();

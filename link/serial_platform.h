@@ -5,14 +5,21 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // How an open of a port ended. busy: another program holds it; denied: the
 // user may not use it; failed: any other reason, such as no such port.
 enum class [[nodiscard]] PortOpen { opened, failed, busy, denied };
 // Opens port COM`number` for reading and writing, without sharing.
 PortOpen platform_open_port(int number);
+// The same for a device path as the user gave it.
+PortOpen platform_open_port_path(const char* path);
 // The name the operator knows the port last tried by: "COM3", or its path.
 const char* platform_port_name();
+// The platform's device path of port COM`number`.
+std::string platform_port_path(int number);
+// Whether the device at `path` exists, whoever has it open.
+bool platform_port_present(const char* path);
 // Event mask and queue sizes; their outcome does not matter.
 void platform_prepare_port();
 // Applies the read and write time-outs of link_timeout_ms.

@@ -81,8 +81,10 @@ bool transfer(const char* call, short events, Move move, unsigned char* bytes, s
 
 }  // namespace
 
-PortOpen platform_open_port(int number) {
-    port_path = port_name(number);
+PortOpen platform_open_port(int number) { return platform_open_port_path(port_name(number).c_str()); }
+
+PortOpen platform_open_port_path(const char* path) {
+    port_path = path;
     const int fd = open(port_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         // EBUSY is what another user's exclusive hold (TIOCEXCL) gives.
@@ -102,6 +104,10 @@ PortOpen platform_open_port(int number) {
 }
 
 const char* platform_port_name() { return port_path.c_str(); }
+
+std::string platform_port_path(int number) { return port_name(number); }
+
+bool platform_port_present(const char* path) { return access(path, F_OK) == 0; }
 
 void platform_prepare_port() {
     // Fresh queues, as a newly opened Windows port has: nothing a previous

@@ -4,12 +4,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <windows.h>
 
 namespace {
 
 HANDLE port_handle = nullptr;
-char port_name[12] = "\\\\.\\COM1";
+char port_name[MAX_PATH] = "";
 char failure[320];
 
 bool fail(const char* call) {
@@ -26,10 +27,11 @@ bool fail(const char* call) {
 
 }  // namespace
 
-PortOpen platform_open_port(int number) {
-    std::snprintf(port_name + 7, sizeof port_name - 7, "%d", number);
-    const HANDLE handle = CreateFileA(port_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                      nullptr);
+PortOpen platform_open_port(int number) { return platform_open_port_path(platform_port_path(number).c_str()); }
+
+PortOpen platform_open_port_path(const char* path) {
+    std::snprintf(port_name, sizeof port_name, "%s", path);
+    const HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD reason = GetLastError();
         fail("CreateFileA");
@@ -42,7 +44,19 @@ PortOpen platform_open_port(int number) {
 }
 
 // Without the device-namespace prefix.
-const char* platform_port_name() { return port_name + 4; }
+const char* platform_port_name() {
+    return std::strncmp(port_name, "\\\\.\\", 4) == 0 ? port_name + 4 : port_name;
+}
+
+std::string platform_port_path(int number) { return "\\\\.\\COM" + std::to_string(number); }
+
+bool platform_port_present(const char* path) {
+    // The device namespace lists a port as long as its driver has it, open
+    // by another program or not.
+    const char* device = std::strncmp(path, "\\\\.\\", 4) == 0 ? path + 4 : path;
+    char target[512];
+    return QueryDosDeviceA(device, target, sizeof target) != 0;
+}
 
 void platform_prepare_port() {
     SetCommMask(port_handle, EV_RXCHAR);

@@ -38,7 +38,9 @@ enum class NameEncoding { as_read, utf8 };
 // `encoding` says where the console shows characters rather than bytes.
 void print_file_name(const char* raw, NameEncoding encoding);
 
-// The passes of a programming run that go page by page.
-enum class RunPass { write, compare };
-// One more page of `pass` is done; `pages_done` counts from 1.
+// The passes of a programming run that go step by step: erase and lock by
+// lock region (the unlocks before the erase, the locks), write and compare
+// by page.
+enum class RunPass { erase, write, compare, lock };
+// One more region or page of `pass` is done; `pages_done` counts from 1.
 void show_page_done(RunPass pass, int pages_done);

@@ -229,16 +229,6 @@ int console_message_box(std::FILE* in, std::FILE* out, bool interactive, const c
     return answer_ok;
 }
 
-DialogueLanguage dialogue_language() {
-    // The order in which the C library picks the messages' locale.
-    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(variable);
-        if (value && *value)
-            return std::strncmp(value, "ru", 2) == 0 ? DialogueLanguage::russian : DialogueLanguage::english;
-    }
-    return DialogueLanguage::english;
-}
-
 std::string to_console_encoding(const char* text) {
     return convert(console_converter(true), text, std::strlen(text));
 }
@@ -267,4 +257,4 @@ void print_file_name(const char* raw, NameEncoding encoding) {
     else std::fputs(convert(utf8_converter(), name, std::strlen(name)).c_str(), stdout);
 }
 
-void show_page_done(RunPass, int pages_done) { print_page_dot(pages_done); }
+void show_page_done(RunPass pass, int pages_done) { print_page_dot(pass, pages_done); }

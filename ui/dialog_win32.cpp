@@ -66,4 +66,4 @@ void print_file_name(const char* raw, NameEncoding encoding) {
     else write_console(widened(raw, CP_ACP));
 }
 
-void show_page_done(RunPass, int pages_done) { print_page_dot(pages_done); }
+void show_page_done(RunPass pass, int pages_done) { print_page_dot(pass, pages_done); }

@@ -60,8 +60,9 @@ void oem_print_with_name(const char* text, const char* name) {
     oem_print(slot + 2);
 }
 
-void print_page_dot(int pages_done) {
-    if (pages_done % 32 == 0) print_plain(".");
+void print_page_dot(RunPass pass, int pages_done) {
+    const bool by_region = pass == RunPass::erase || pass == RunPass::lock;
+    if (pages_done % (by_region ? 4 : 32) == 0) print_plain(".");
 }
 
 void print_switch_off_banner(const char* headline) {

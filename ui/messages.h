@@ -26,8 +26,9 @@ int ask_cancel_mode();
 // is written as it is (a port's path need not be Windows-1251).
 void oem_print_with_name(const char* text, const char* name);
 
-// The updater's progress mark: a dot after every 32 pages of a pass.
-void print_page_dot(int pages_done);
+// The updater's progress mark: a dot after every 4 regions of the erase and
+// lock passes, after every 32 pages of the write and compare passes.
+void print_page_dot(RunPass pass, int pages_done);
 
 // The starred banner that ends a successful run: `headline`, then the request
 // to switch the device off and unplug it.

@@ -93,6 +93,16 @@ PortOpen platform_open_port(int number) {
     return PortOpen::opened;
 }
 
+// The updater only searches; ports by name are zelmiran-flash's.
+PortOpen platform_open_port_path(const char*) {
+    failure = "no such port";
+    return PortOpen::failed;
+}
+
+std::string platform_port_path(int number) { return "COM" + std::to_string(number); }
+
+bool platform_port_present(const char*) { return false; }
+
 const char* platform_port_name() { return "COM"; }
 
 void platform_prepare_port() {}

@@ -16,14 +16,13 @@ constexpr uid_t nobody = 65534;
 
 // Only async-signal-safe calls after fork: everything the child needs is
 // built before it.
-[[noreturn]] void exec_child(const char* path, const char* folder, bool unprivileged, char* const* envp, int in,
-                             int out, int err) {
+[[noreturn]] void exec_child(const char* path, char* const* argv, const char* folder, bool unprivileged,
+                             char* const* envp, int in, int out, int err) {
     dup2(in, STDIN_FILENO);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     if (chdir(folder) != 0) _exit(126);
     if (unprivileged && geteuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(126);
-    char* const argv[] = {const_cast<char*>(path), nullptr};
     execve(path, argv, envp);
     _exit(127);
 }
@@ -40,11 +39,17 @@ ProgramRun run_program(const std::string& path, const ProgramOptions& options) {
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
     const std::string folder = options.folder.string();
+    std::vector<std::string> arguments = {path};
+    arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
 
     const pid_t child = fork();
     // A -1 taken for a child would make the time-out kill every process of the user.
     if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) exec_child(path.c_str(), folder.c_str(), options.unprivileged, envp.data(), in[0], out[1], err[1]);
+    if (child == 0)
+        exec_child(path.c_str(), argv.data(), folder.c_str(), options.unprivileged, envp.data(), in[0], out[1], err[1]);
     close(in[0]);
     close(out[1]);
     close(err[1]);

@@ -16,6 +16,7 @@ struct ProgramRun {
 
 struct ProgramOptions {
     std::filesystem::path folder;
+    std::vector<std::string> arguments;  // after the program's name
     // Added to a minimal environment (PATH and LC_ALL=C).
     std::vector<std::string> environment;
     std::string input;

@@ -1,0 +1,27 @@
+// zelmiran-flash's commands, each from the command line to its result.
+#pragma once
+
+#include "cli/arguments.h"
+#include "cli/image_file.h"
+#include "cli/progress.h"
+#include "cli/result.h"
+
+struct Session {
+    const Invocation& invocation;
+    const Texts& texts;
+    bool russian;
+    ProgressBar& progress;
+};
+
+CommandResult run_info(const Session& session);
+CommandResult run_write(const Session& session);
+CommandResult run_verify(const Session& session);
+CommandResult run_read(const Session& session);
+CommandResult run_boot(const Session& session);
+
+// The image named on the command line, loaded into `image`; false with the
+// refusal in `result`.
+[[nodiscard]] bool load_command_image(const Session& session, ImageFile& image, CommandResult& result);
+// The programming run on the device `connect_device` has reached, whose
+// outcome goes into `result`.
+void program_connected_device(const Session& session, const ImageFile& image, CommandResult& result);

@@ -1,0 +1,31 @@
+// One JSON object on one line, for zelmiran-flash's --json results.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Keys keep the order they are added in; a key is not checked for repeats.
+class JsonObject {
+public:
+    // UTF-8 is passed through; bytes that are not UTF-8 become U+FFFD, so the
+    // line is always valid JSON.
+    JsonObject& add_string(std::string_view key, std::string_view value);
+    JsonObject& add_integer(std::string_view key, std::int64_t value);
+    JsonObject& add_bool(std::string_view key, bool value);
+    // Millisecond precision; not-a-number and infinities become null.
+    JsonObject& add_seconds(std::string_view key, double seconds);
+    JsonObject& add_integers(std::string_view key, const std::vector<std::int64_t>& values);
+    JsonObject& add_object(std::string_view key, const JsonObject& value);
+
+    // The object, without a line break.
+    [[nodiscard]] std::string text() const;
+
+private:
+    void add_key(std::string_view key);
+    std::string members_;
+};
+
+// `text` as a JSON string literal, quotes included.
+[[nodiscard]] std::string json_quoted(std::string_view text);

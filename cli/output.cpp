@@ -1,0 +1,32 @@
+#include "cli/output.h"
+
+#include "cli/platform.h"
+
+namespace {
+
+std::string info_text(const Session& session, const CommandResult& result) {
+    const InfoFacts& info = *result.info;
+    const FlashBits& bits = *info.bits;
+    return format(session.texts.info_rows, result.port.c_str(), static_cast<unsigned>(info.chip_id.value_or(0)),
+                  " (AT91SAM7SE512)", static_cast<unsigned>(bits.lock_bits), bits.gpnvm[0], bits.gpnvm[1],
+                  bits.gpnvm[2], bits.security);
+}
+
+}  // namespace
+
+void report_result(const Session& session, const CommandResult& result) {
+    if (session.invocation.json) {
+        write_text(Stream::out, result_json(result) + "\n");
+        if (result.code != ExitCode::ok) note(session, "zelmiran-flash: " + result.detail + "\n");
+    } else if (result.code != ExitCode::ok) {
+        write_text(Stream::err, "zelmiran-flash: " + result.detail + "\n");
+    } else if (result.info && result.info->bits) {
+        write_text(Stream::out, info_text(session, result));
+    } else {
+        write_text(Stream::out, result.detail + "\n");
+    }
+}
+
+void note(const Session& session, const std::string& text) {
+    if (!session.invocation.quiet) write_text(Stream::err, text);
+}

@@ -1,0 +1,36 @@
+// What zelmiran-flash needs from its platform (platform_posix.cpp,
+// platform_win32.cpp): the language, the arguments, the console, Ctrl-C and
+// the replacement of a file.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+enum class Language { english, russian };
+
+// Russian under a Russian locale (POSIX: the first of LC_ALL, LC_MESSAGES
+// and LANG that is set; Windows: the user's interface language).
+Language user_language();
+
+// The arguments after the program's name, as UTF-8.
+std::vector<std::string> program_arguments(int argc, char** argv);
+
+enum class Stream { out, err };
+// Whether the stream goes to a terminal (a console on Windows).
+bool is_terminal(Stream stream);
+// Writes UTF-8 text; a Windows console gets it through the wide API.
+void write_text(Stream stream, const std::string& text);
+
+// From now on Ctrl-C only sets the flag that stop_requested() returns.
+void catch_stop_request();
+bool stop_requested();
+
+// Renames `from` to `to`, replacing a file `to`; both UTF-8. False with the
+// system's reason in `reason`.
+[[nodiscard]] bool replace_file(const std::string& from, const std::string& to, std::string& reason);
+
+// A UTF-8 name as a path: on Windows the wide name, not the ANSI one.
+inline std::filesystem::path utf8_path(const std::string& name) {
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+}

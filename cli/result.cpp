@@ -1,0 +1,53 @@
+#include "cli/result.h"
+
+#include "cli/json.h"
+#include "cli/texts.h"
+
+namespace {
+
+std::string hex_word(std::uint32_t value) { return format("0x%08X", static_cast<unsigned>(value)); }
+std::string hex_byte(unsigned value) { return format("0x%02X", value); }
+
+void add_info(JsonObject& json, const InfoFacts& info) {
+    if (info.chip_id) json.add_string("chip_id", hex_word(*info.chip_id));
+    json.add_bool("controller_ok", info.controller_ok);
+    if (!info.bits) return;
+    json.add_string("lock_bits", hex_word(info.bits->lock_bits));
+    json.add_integers("gpnvm", {info.bits->gpnvm[0], info.bits->gpnvm[1], info.bits->gpnvm[2]});
+    json.add_integer("security", info.bits->security);
+}
+
+}  // namespace
+
+std::string result_json(const CommandResult& result) {
+    JsonObject json;
+    json.add_string("command", result.command);
+    if (result.number) json.add_integer("number", *result.number);
+    json.add_string("port", result.port)
+        .add_string("result", result.code == ExitCode::ok ? "ok" : "failed")
+        .add_integer("exit_code", exit_number(result.code))
+        .add_seconds("seconds", result.seconds)
+        .add_string("detail", result.detail);
+    if (result.info) add_info(json, *result.info);
+    if (result.image) {
+        JsonObject image;
+        image.add_string("path", result.image->path)
+            .add_string("format", result.image->format)
+            .add_integer("bytes", static_cast<std::int64_t>(result.image->bytes))
+            .add_string("sha256", result.image->sha256);
+        json.add_object("image", image);
+    }
+    if (result.difference) {
+        json.add_integer("differences", static_cast<std::int64_t>(result.difference->count));
+        if (result.difference->count > 0) {
+            JsonObject first;
+            first.add_string("address", hex_word(result.difference->address))
+                .add_string("image", hex_byte(result.difference->image_byte))
+                .add_string("flash", hex_byte(result.difference->flash_byte));
+            json.add_object("first_difference", first);
+        }
+    }
+    if (result.file) json.add_string("file", *result.file);
+    if (result.bytes) json.add_integer("bytes", static_cast<std::int64_t>(*result.bytes));
+    return json.text();
+}

@@ -1,0 +1,46 @@
+// One command's result as zelmiran-flash reports it: a line of text, or one
+// JSON object, on standard output.
+#pragma once
+
+#include "cli/device.h"
+#include "cli/exit_code.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct ImageFacts {
+    std::string path;
+    std::string format;
+    std::size_t bytes = 0;
+    std::string sha256;
+};
+
+struct InfoFacts {
+    bool controller_ok = false;
+    std::optional<std::uint32_t> chip_id;
+    std::optional<FlashBits> bits;
+};
+
+struct Difference {
+    std::uint32_t address = 0;
+    unsigned image_byte = 0;
+    unsigned flash_byte = 0;
+    std::size_t count = 0;
+};
+
+struct CommandResult {
+    std::string command;
+    std::optional<unsigned> number;  // line: the device's number, from 1
+    ExitCode code = ExitCode::ok;
+    std::string port;
+    double seconds = 0;
+    std::string detail;  // the reason on failure, what was done on success
+    std::optional<ImageFacts> image;
+    std::optional<InfoFacts> info;
+    std::optional<Difference> difference;
+    std::optional<std::string> file;  // read: the file written
+    std::optional<std::size_t> bytes; // read: the bytes saved
+};
+
+std::string result_json(const CommandResult& result);

@@ -1,0 +1,163 @@
+#include "cli/texts.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+const Texts english = {
+    "Usage: zelmiran-flash [--port PORT] [--json] [--quiet] COMMAND [ARGS]\n"
+    "\n"
+    "Commands:\n"
+    "  info                        controller check, chip id, lock bits of all 32\n"
+    "                              regions, GPNVM 0-2, security bit\n"
+    "  write IMAGE                 unlock, erase, write, read back and compare,\n"
+    "                              lock, boot bit\n"
+    "  verify IMAGE                compare the flash with IMAGE\n"
+    "  read FILE [--size BYTES]    save the flash (default all 512 KiB) to FILE\n"
+    "  boot                        cancel programming mode: set the boot bit\n"
+    "  line IMAGE [--count N] [--log FILE.csv]\n"
+    "                              production: program each device as it is\n"
+    "                              connected, one after another\n"
+    "\n"
+    "Options:\n"
+    "  --port PORT                 COMn (any n) or a device path; without it,\n"
+    "                              COM1 to COM32 are searched\n"
+    "  --json                      one JSON object per result on standard output\n"
+    "  --quiet                     no progress bar\n"
+    "  --help                      this text\n"
+    "  --version                   the program's version\n"
+    "\n"
+    "IMAGE: a raw binary (from the first byte of flash), Intel HEX (.hex) or ELF.\n"
+    "Exit codes: 0 done, 3 bad image, 4 no device or port, 5 no monitor or wrong\n"
+    "controller, 7 boot bit not set, 11 programming failed, 12 verify found a\n"
+    "difference, 64 usage, 73 output file cannot be written.\n",
+    "Run 'zelmiran-flash --help' for the usage.\n",
+    "no command given",
+    "unknown command: %s",
+    "unknown option: %s",
+    "%s needs a value",
+    "%s needs a file name",
+    "unexpected argument: %s",
+    "--size must be a number of bytes from 1 to 524288 (decimal or 0x hex): %s",
+    "--count must be a number from 1: %s",
+    "no device answered on COM1 to COM32",
+    "port %s cannot be used: %s",
+    "no boot monitor answers on %s",
+    "the boot monitor on %s does not answer commands",
+    "the controller on %s is not an AT91SAM7SE512 (chip id 0x%08X)",
+    "the flash controllers' status cannot be read",
+    "programming failed",
+    "%s written and verified (%s, %zu bytes, SHA-256 %s)",
+    "the flash holds %s (%zu bytes)",
+    "the flash differs from %s at 0x%08X (image 0x%02X, flash 0x%02X); %zu byte(s) differ",
+    "the device stopped answering at 0x%08X",
+    "%u bytes of flash saved to %s",
+    "%s cannot be written: %s",
+    "not a regular file",
+    "boot bit set: switch the device off and unplug the USB cable; it starts its firmware",
+    "the boot bit could not be set (code %d)",
+    "stopped by Ctrl-C",
+    "port       %s\nchip id    0x%08X%s\nlock bits  0x%08X\nGPNVM      %d %d %d\nsecurity   %d\n",
+    "waiting for device %u ...\n",
+    "device %u done: unplug it or switch it off\n",
+    "%u  %s  %s  %.1f s",
+    "programmed %u, failed %u\n",
+    "ok",
+    "failed",
+    "erase",
+    "write",
+    "compare",
+    "lock",
+    "read",
+    "verify",
+    "left",
+};
+
+const Texts russian = {
+    "Использование: zelmiran-flash [--port ПОРТ] [--json] [--quiet] КОМАНДА [АРГУМЕНТЫ]\n"
+    "\n"
+    "Команды:\n"
+    "  info                        проверка контроллера, код контроллера, биты\n"
+    "                              защиты 32 областей, GPNVM 0-2, бит секретности\n"
+    "  write ОБРАЗ                 снятие защиты, очистка, запись, чтение и\n"
+    "                              сравнение, защита, бит загрузки\n"
+    "  verify ОБРАЗ                сравнить флеш-память с ОБРАЗОМ\n"
+    "  read ФАЙЛ [--size БАЙТ]     сохранить флеш-память (по умолчанию все 512 КиБ)\n"
+    "  boot                        отменить режим программирования: бит загрузки\n"
+    "  line ОБРАЗ [--count N] [--log ФАЙЛ.csv]\n"
+    "                              производство: программировать приборы один за\n"
+    "                              другим по мере подключения\n"
+    "\n"
+    "Параметры:\n"
+    "  --port ПОРТ                 COMn (любое n) или путь устройства; без него\n"
+    "                              ищется COM1 - COM32\n"
+    "  --json                      по объекту JSON на результат в стандартный вывод\n"
+    "  --quiet                     без индикатора хода\n"
+    "  --help                      этот текст\n"
+    "  --version                   версия программы\n"
+    "\n"
+    "ОБРАЗ: двоичный файл (с первого байта флеш-памяти), Intel HEX (.hex) или ELF.\n"
+    "Коды выхода: 0 готово, 3 негодный образ, 4 нет прибора или порта, 5 монитор\n"
+    "не отвечает или не тот контроллер, 7 бит загрузки не установлен,\n"
+    "11 программирование не выполнено, 12 найдено различие, 64 неверный вызов,\n"
+    "73 выходной файл не записывается.\n",
+    "Справка: 'zelmiran-flash --help'.\n",
+    "не задана команда",
+    "неизвестная команда: %s",
+    "неизвестный параметр: %s",
+    "для %s нужно значение",
+    "для %s нужно имя файла",
+    "лишний аргумент: %s",
+    "--size: число байт от 1 до 524288 (десятичное или 0x шестнадцатеричное): %s",
+    "--count: число от 1: %s",
+    "ни один прибор не ответил на COM1 - COM32",
+    "порт %s недоступен: %s",
+    "на %s не отвечает загрузочный монитор",
+    "загрузочный монитор на %s не выполняет команды",
+    "контроллер на %s не AT91SAM7SE512 (код 0x%08X)",
+    "не читается состояние контроллеров флеш-памяти",
+    "программирование не выполнено",
+    "%s записан и проверен (%s, %zu байт, SHA-256 %s)",
+    "флеш-память содержит %s (%zu байт)",
+    "флеш-память отличается от %s по адресу 0x%08X (образ 0x%02X, флеш 0x%02X); различных байт: %zu",
+    "прибор перестал отвечать на адресе 0x%08X",
+    "%u байт флеш-памяти сохранено в %s",
+    "%s не записывается: %s",
+    "это не обычный файл",
+    "бит загрузки установлен: выключите прибор, отключите USB кабель; он запустит свою программу",
+    "бит загрузки не установлен (код %d)",
+    "остановлено по Ctrl-C",
+    "порт            %s\nкод контроллера 0x%08X%s\nбиты защиты     0x%08X\nGPNVM           %d %d %d\nбит секретности %d\n",
+    "ожидание прибора %u ...\n",
+    "прибор %u готов: отключите его\n",
+    "%u  %s  %s  %.1f с",
+    "запрограммировано %u, с ошибкой %u\n",
+    "готово",
+    "ошибка",
+    "очистка",
+    "запись",
+    "сравнение",
+    "защита",
+    "чтение",
+    "проверка",
+    "осталось",
+};
+
+}  // namespace
+
+const Texts& texts_for(Language language) { return language == Language::russian ? russian : english; }
+
+std::string format(const char* pattern, ...) {
+    va_list arguments;
+    va_start(arguments, pattern);
+    va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, pattern, arguments);
+    va_end(arguments);
+    std::string text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), pattern, again);
+    va_end(again);
+    text.pop_back();
+    return text;
+}

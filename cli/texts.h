@@ -1,0 +1,56 @@
+// zelmiran-flash's own texts, English and Russian, UTF-8. Entries with %
+// are printf formats.
+#pragma once
+
+#include "cli/platform.h"
+
+#include <string>
+
+struct Texts {
+    const char* usage;
+    const char* usage_hint;
+    const char* no_command;
+    const char* unknown_command;
+    const char* unknown_option;
+    const char* option_needs_value;
+    const char* command_needs_file;
+    const char* unexpected_argument;
+    const char* bad_size;
+    const char* bad_count;
+    const char* search_failed;
+    const char* port_not_opened;
+    const char* port_no_answer;
+    const char* monitor_silent;
+    const char* wrong_controller;
+    const char* status_unreadable;
+    const char* run_failed;
+    const char* written;
+    const char* verify_match;
+    const char* verify_differs;
+    const char* read_stopped;
+    const char* read_saved;
+    const char* cannot_create;
+    const char* not_regular_file;
+    const char* boot_done;
+    const char* boot_failed;
+    const char* interrupted;
+    const char* info_rows;
+    const char* line_waiting;
+    const char* line_unplug;
+    const char* line_result;
+    const char* line_summary;
+    const char* word_ok;
+    const char* word_failed;
+    const char* pass_erase;
+    const char* pass_write;
+    const char* pass_compare;
+    const char* pass_lock;
+    const char* pass_read;
+    const char* pass_verify;
+    const char* time_left;
+};
+
+const Texts& texts_for(Language language);
+
+// printf into a std::string.
+[[gnu::format(printf, 1, 2)]] std::string format(const char* pattern, ...);

@@ -1,0 +1,218 @@
+// zelmiran-flash against the virtual device: each command end to end, the
+// exit codes of the failures, and a production line of two devices.
+#include "image_builders.h"
+#include "support/run_program.h"
+#include "support/sim_device.h"
+
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+constexpr std::uint32_t flash_start = 0x00100000;
+constexpr std::size_t flash_size = 512 * 1024;
+
+std::vector<unsigned char> pattern(std::size_t size, unsigned seed) {
+    std::vector<unsigned char> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 131 + seed + i / 251);
+    return bytes;
+}
+
+std::string text_of(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::string file_text(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class Flash : public testing::Test {
+protected:
+    void start_device(std::vector<std::string> options = {}, const std::string& nvm = "") {
+        std::filesystem::create_directories(ports());
+        if (!nvm.empty()) folder.write_file("ports/sim2.flash.nvm", nvm);
+        device.emplace(ports(), 2, std::move(options));
+    }
+
+    ProgramRun flash(const std::vector<std::string>& arguments) {
+        ProgramOptions options;
+        options.folder = folder.path();
+        options.arguments = arguments;
+        options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
+        options.limit = std::chrono::seconds(60);
+        ProgramRun run = run_program(ZELMIRAN_FLASH_PATH, options);
+        EXPECT_FALSE(run.timed_out);
+        return run;
+    }
+
+    std::filesystem::path ports() const { return folder.path() / "ports"; }
+
+    TempFolder folder;
+    std::optional<SimDevice> device;
+};
+
+TEST_F(Flash, InfoReportsTheBitsTheDeviceHolds) {
+    start_device({}, "lock_bits 0x80010021\ngpnvm 1 0 1\nsecurity 1\n");
+    const ProgramRun run = flash({"--json", "info"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    for (const char* field : {R"("command":"info")", R"("port":"COM2")", R"("result":"ok")", R"("exit_code":0)",
+                              R"("chip_id":"0x272A0A40")", R"("controller_ok":true)", R"("lock_bits":"0x80010021")",
+                              R"("gpnvm":[1,0,1])", R"("security":1)"})
+        EXPECT_NE(run.out.find(field), std::string::npos) << field << " in " << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+}
+
+TEST_F(Flash, WrittenHexAndElfImagesReadBackWithErasedGaps) {
+    start_device();
+    const auto low = pattern(300, 1);
+    const auto high = pattern(2000, 2);
+    const std::string hex = hex_record(4, 0, {0x00, 0x10}) + hex_record(0, 0x0000, {low.begin(), low.begin() + 200}) +
+                            hex_record(0, 0x00C8, {low.begin() + 200, low.end()}) + hex_record(1, 0, {});
+    folder.write_file("image.hex", hex);
+    folder.write_file("image.elf", text_of(elf_file({{1, flash_start + 0x40000, high}, {1, flash_start + 0x100, low}})));
+
+    std::vector<unsigned char> hex_flash(flash_size, 0xFF);
+    std::copy(low.begin(), low.end(), hex_flash.begin());
+    std::vector<unsigned char> elf_flash(flash_size, 0xFF);
+    std::copy(low.begin(), low.end(), elf_flash.begin() + 0x100);
+    std::copy(high.begin(), high.end(), elf_flash.begin() + 0x40000);
+
+    for (const auto& [image, expected] : {std::pair{"image.hex", hex_flash}, std::pair{"image.elf", elf_flash}}) {
+        const ProgramRun written = flash({"--json", "write", image});
+        EXPECT_EQ(written.exit_code, 0) << written.out << written.err;
+        EXPECT_EQ(written.err, "") << "no progress bar without a terminal";
+        EXPECT_NE(written.out.find(R"("image":{"path":")" + std::string(image)), std::string::npos) << written.out;
+        const ProgramRun read = flash({"read", "back.bin"});
+        EXPECT_EQ(read.exit_code, 0) << read.err;
+        EXPECT_TRUE(file_text(folder.path() / "back.bin") == text_of(expected)) << image;
+        EXPECT_FALSE(std::filesystem::exists(folder.path() / "back.bin.zelmiran-flash.part"));
+    }
+    EXPECT_NE(device->status().find(R"("lock_bits": "0xFFFFFFFF")"), std::string::npos) << device->status();
+}
+
+TEST_F(Flash, VerifyOfAnotherImageExitsTwelveAtTheFirstDifference) {
+    start_device();
+    auto image = pattern(5000, 3);
+    folder.write_file("a.bin", text_of(image));
+    ASSERT_EQ(flash({"write", "a.bin"}).exit_code, 0);
+    EXPECT_EQ(flash({"--port", (ports() / "COM2").string(), "verify", "a.bin"}).exit_code, 0);
+
+    image[0x405] ^= 0x5A;
+    image[0x1000] ^= 0x01;
+    folder.write_file("b.bin", text_of(image));
+    const ProgramRun run = flash({"--json", "verify", "b.bin"});
+    EXPECT_EQ(run.exit_code, 12);
+    EXPECT_NE(run.out.find(R"("differences":2,"first_difference":{"address":"0x00100405")"), std::string::npos)
+        << run.out;
+}
+
+TEST_F(Flash, BootSetsTheBootBitAndNothingElse) {
+    std::filesystem::create_directories(ports());
+    folder.write_file("ports/sim2.flash", text_of(pattern(flash_size, 4)));
+    start_device({}, "lock_bits 0x0000F00F\ngpnvm 1 0 0\nsecurity 0\n");
+    const ProgramRun run = flash({"boot"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(device->flash() == pattern(flash_size, 4));
+    device->stop();
+    EXPECT_EQ(file_text(folder.path() / "ports/sim2.flash.nvm"), "lock_bits 0x0000F00F\ngpnvm 1 0 1\nsecurity 0\n");
+}
+
+// script(1) gives the program a terminal; its output is the terminal's.
+TEST_F(Flash, ProgressBarsOnATerminalOnly) {
+    start_device({"--timing", "realistic"});
+    folder.write_file("fw.bin", text_of(pattern(40 * 1024, 8)));
+    const std::string command = std::string(ZELMIRAN_FLASH_PATH) + " write fw.bin";
+    ProgramOptions options;
+    options.folder = folder.path();
+    options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
+    for (const bool quiet : {false, true}) {
+        options.arguments = {"-qec", command + (quiet ? " --quiet" : ""), "/dev/null"};
+        const ProgramRun run = run_program("/usr/bin/script", options);
+        EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+        for (const char* shown : {"\rerase       [", "\rwrite       [##############################] 100%", " KiB/s ",
+                                  "\rcompare     [", "\rlock        ["})
+            EXPECT_EQ(run.out.find(shown) != std::string::npos, !quiet) << shown << " in " << run.out;
+        EXPECT_NE(run.out.find("fw.bin written and verified"), std::string::npos) << run.out;
+    }
+}
+
+TEST_F(Flash, FailuresEndWithTheirExitCodes) {
+    folder.write_file("fw.bin", text_of(pattern(3000, 5)));
+    folder.write_file("bad.hex", ":0400000001020304F0\n:00000001FF\n");
+    folder.write_file("low.elf", text_of(elf_file({{1, 0x00200000, pattern(64, 6)}})));
+    folder.write_file("back.bin", "kept");
+    struct Case {
+        std::optional<std::vector<std::string>> device;  // its options; none: no device
+        std::vector<std::string> arguments;
+        int exit_code;
+        std::string said;
+    };
+    using Options = std::vector<std::string>;
+    const Case cases[] = {
+        {std::nullopt, {"info"}, 4, "COM1 to COM32"},
+        {Options{}, {"--port", "COM7", "info"}, 4, "COM7"},
+        {Options{"--chip-id", "27330740"}, {"info"}, 5, "0x27330740"},
+        {Options{"--greeting", "short"}, {"info"}, 5, "does not answer"},
+        {Options{"--corrupt", "100405"}, {"write", "fw.bin"}, 11, "ADR = 100405"},
+        {Options{"--fail-command", "0B:1"}, {"boot"}, 7, "code 7"},
+        {Options{"--silent-after", "60"}, {"read", "back.bin"}, 5, "stopped answering"},
+        {Options{}, {"write", "bad.hex"}, 3, "bad.hex"},
+        {Options{}, {"write", "low.elf"}, 3, "low.elf"},
+        {Options{}, {"verify", "missing.bin"}, 3, "missing.bin"},
+        {Options{}, {"frob"}, 64, "frob"},
+        {Options{}, {"write", "fw.bin", "--size", "10"}, 64, "--size"},
+        {Options{}, {"read"}, 64, "read"},
+        {Options{}, {"--port"}, 64, "--port"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        device.reset();
+        if (c.device) start_device(*c.device);
+        const ProgramRun run = flash(c.arguments);
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(file_text(folder.path() / "back.bin"), "kept");
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "back.bin.zelmiran-flash.part"));
+}
+
+TEST_F(Flash, LineProgramsDevicesConnectedOneAfterTheOther) {
+    folder.write_file("fw.bin", text_of(pattern(4000, 7)));
+    std::filesystem::create_directories(ports());
+    std::thread devices([&] {
+        SimDevice first(ports(), 2);
+        // The first device goes once its row is logged; the second comes.
+        for (int i = 0; i < 400 && file_text(folder.path() / "run.csv").find(",1,COM2,") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        first.stop();
+        SimDevice second(ports(), 3);
+        for (int i = 0; i < 400 && file_text(folder.path() / "run.csv").find(",2,COM3,") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    });
+    const ProgramRun run = flash({"--quiet", "line", "fw.bin", "--count", "2", "--log", "run.csv"});
+    devices.join();
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    const std::string log = file_text(folder.path() / "run.csv");
+    std::istringstream rows(log);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(rows, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u) << log;
+    EXPECT_EQ(lines[0].rfind("time_utc,number,port,chip_id,image_sha256,exit_code,seconds,detail", 0), 0u);
+    EXPECT_NE(lines[1].find(",1,COM2,0x272A0A40,"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find(",2,COM3,0x272A0A40,"), std::string::npos) << lines[2];
+    for (const std::string& row : {lines[1], lines[2]}) {
+        std::vector<std::string> fields;
+        std::istringstream cells(row);
+        for (std::string cell; fields.size() < 7 && std::getline(cells, cell, ',');) fields.push_back(cell);
+        ASSERT_EQ(fields.size(), 7u) << row;
+        EXPECT_EQ(fields[5], "0") << row;
+    }
+    EXPECT_NE(run.out.find("programmed 2, failed 0"), std::string::npos) << run.out;
+}
+
+}  // namespace
