@@ -1,20 +1,11 @@
 #include "app/device_stage.h"
 
+#include "app/messages.h"
 #include "app/programming_run.h"
-#include "flash/flash_controller.h"
-#include "link/monitor.h"
-#include "link/serial.h"
-#include "ui/messages.h"
-
-#include <cstdint>
+#include "device/connection.h"
+#include "device/programming.h"
 
 namespace {
-
-// The chip identification register and the fields that make an
-// AT91SAM7SE512: series, SRAM size and flash size.
-constexpr std::uint32_t chip_id_register = 0xFFFFF240;
-constexpr std::uint32_t chip_id_mask = 0x0FFF0F00;
-constexpr std::uint32_t expected_chip_id = 0x072A0A00;
 
 void report_check_failure(const char* reason) {
     oem_print(" Ошибка !");
@@ -25,14 +16,14 @@ void report_check_failure(const char* reason) {
 }
 
 bool controller_checked() {
-    std::uint32_t chip_id = 0;
-    switch (check_controller(chip_id)) {
-    case ControllerCheck::ok: break;
-    case ControllerCheck::no_answer:
-        report_check_failure("   Возможно на компьютере неинтеловский чипсет !!! ");
-        return false;
-    case ControllerCheck::wrong_controller:
+    const ControllerOutcome checked = check_controller();
+    switch (checked.outcome.cause) {
+    case Cause::none: break;
+    case Cause::wrong_controller:
         report_check_failure("   Неверный код контроллера ! ");
+        return false;
+    default:
+        report_check_failure("   Возможно на компьютере неинтеловский чипсет !!! ");
         return false;
     }
     print_plain(" OK \n");
@@ -41,7 +32,7 @@ bool controller_checked() {
 
 void offer_cancel_of_programming_mode() {
     if (ask_cancel_mode() != answer_yes) return;
-    if (set_flash_modes() == FlashResult::ok && cancel_programming_mode() == FlashResult::ok) {
+    if (cancel_programming().ok()) {
         print_switch_off_banner("    * Возврат к прежней программе произведен! *");
         box_mode_cancelled();
         return;
@@ -53,13 +44,6 @@ void offer_cancel_of_programming_mode() {
 }
 
 }  // namespace
-
-ControllerCheck check_controller(std::uint32_t& chip_id) {
-    if (read_greeting_prompt() != PortRead::complete ||
-        monitor_read_word(chip_id_register, chip_id) != MonitorResult::ok)
-        return ControllerCheck::no_answer;
-    return (chip_id & chip_id_mask) == expected_chip_id ? ControllerCheck::ok : ControllerCheck::wrong_controller;
-}
 
 void run_device_stage(std::istream& image) {
     print_plain(" \n");

@@ -1,5 +1,6 @@
-// The programming run: applet, unlock and erase, write pass, verify pass,
-// lock, boot bit. The outcome is shown to the operator; nothing is returned.
+// The programming run as the operator sees it: applet, unlock and erase,
+// write pass, verify pass, lock, boot bit, with their console lines and the
+// final box.
 #pragma once
 
 #include <cstdint>

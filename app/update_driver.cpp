@@ -1,10 +1,11 @@
 #include "app/update_driver.h"
 
+#include "app/device_search.h"
 #include "app/device_stage.h"
-#include "app/input_file.h"
+#include "app/messages.h"
 #include "app/programming_run.h"
+#include "files/input_file.h"
 #include "link/serial.h"
-#include "ui/messages.h"
 #include "ui/name_encoding.h"
 
 #include <istream>
@@ -16,16 +17,21 @@ constexpr const char* job_file_name = "f_write.txt";
 constexpr std::streamsize job_line_limit = 100;
 
 // Opens the image as always; only a name that does not open is taken as the
-// UTF-8 an editor may have written, its byte-order mark dropped. `encoding`
-// receives how the name was taken, or would most likely have been.
+// UTF-8 an editor may have written, its byte-order mark dropped, or else as
+// Windows-1251, which older editors wrote whatever the PC's code page.
+// `encoding` receives how the name was taken, or would most likely have been.
 std::unique_ptr<std::streambuf> open_firmware(const char* raw, NameEncoding& encoding) {
     encoding = NameEncoding::as_read;
-    if (auto buffer = open_input_file(raw)) return buffer;
+    if (OpenedFile file = open_regular_file(raw, NameEncoding::as_read); file.buffer) return std::move(file.buffer);
     encoding = likely_name_encoding(raw);
     const char* rest = without_byte_order_mark(raw);
     const TextKind kind = text_kind(rest);
-    if (kind == TextKind::utf8 || (kind == TextKind::ascii && rest != raw)) return open_input_file_utf8(rest);
-    return nullptr;
+    if (kind == TextKind::utf8 || (kind == TextKind::ascii && rest != raw))
+        return open_regular_file(rest, NameEncoding::utf8).buffer;
+    if (kind != TextKind::other || rest != raw) return nullptr;
+    OpenedFile file = open_regular_file(raw, NameEncoding::cp1251);
+    if (file.buffer) encoding = NameEncoding::cp1251;
+    return std::move(file.buffer);
 }
 
 }  // namespace
@@ -35,7 +41,7 @@ void run_update() {
     oem_print("  ***  Обновление встроенного ПО майндмашины 'ЗЕЛМИРАН'  *** ( V1.0 a-test) \n");
     print_plain("\n");
 
-    const auto job_buffer = open_input_file(job_file_name);
+    const auto job_buffer = open_regular_file(job_file_name, NameEncoding::as_read).buffer;
     if (!job_buffer) {
         box_error_1();
         return;

@@ -1,91 +1,88 @@
 #include "cli/commands.h"
 
-#include "app/programming_run.h"
-#include "cli/dialogue_record.h"
+#include "cli/outcome_words.h"
 #include "cli/platform.h"
-#include "flash/flash_controller.h"
-#include "link/monitor.h"
-#include "link/serial.h"
+#include "device/programming.h"
+#include "flash/geometry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
-constexpr std::uint32_t flash_base = image_flash_start;
-// Four pages a frame: a quarter of the updater's per-page round trips, still
-// well inside one read's time budget at USB full speed.
-constexpr std::uint32_t read_block = 4 * page_size;
+// The image in whole pages, erased flash after its end.
+class PaddedPages : public ImagePages {
+public:
+    explicit PaddedPages(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
 
-// Connects for a command; false with the failure in `result`.
-bool connect(const Session& session, CommandResult& result, Connection& connection) {
-    connection = connect_device(session.invocation.port, session.texts);
-    result.port = connection.port;
-    if (connection.code == ExitCode::ok) return true;
-    result.code = connection.code;
-    result.detail = connection.problem;
-    return false;
-}
+    std::uint32_t count() const { return static_cast<std::uint32_t>((bytes_.size() + page_size - 1) / page_size); }
 
-PassLabels pass_labels(const Texts& texts) {
-    return {texts.pass_erase, texts.pass_write, texts.pass_compare, texts.pass_lock};
-}
-
-// The image bytes to whole pages of erased flash, as the run takes them.
-std::string page_padded(const ImageFile& image) {
-    std::string bytes(image.bytes.begin(), image.bytes.end());
-    bytes.resize((bytes.size() + page_size - 1) / page_size * page_size, '\xFF');
-    return bytes;
-}
-
-// The box's number as an exit code; a run that ended without one failed.
-ExitCode code_of_box(int error_box) {
-    switch (error_box) {
-    case 4: return ExitCode::no_device;
-    case 5: return ExitCode::no_monitor;
-    case 7: return ExitCode::boot_bit_failed;
-    default: return ExitCode::run_failed;
+    PageRead next(unsigned char* page) override {
+        const std::size_t start = static_cast<std::size_t>(next_page_) * page_size;
+        const std::size_t length = std::min<std::size_t>(page_size, bytes_.size() - start);
+        std::fill(page, page + page_size, 0xFF);
+        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(start), length, page);
+        return ++next_page_ < count() ? PageRead::more : PageRead::last;
     }
-}
 
-// The lines that tell what failed; the steps done are no news.
-std::string failure_lines(const DialogueRecord& record) {
-    std::vector<std::string> failing;
-    for (const std::string& line : record.lines)
-        if (line.size() < 2 || line.compare(line.size() - 2, 2, "OK") != 0) failing.push_back(line);
-    return joined_lines(failing);
-}
+    void rewind() override { next_page_ = 0; }
 
-// Reads the first `length` bytes of flash block by block, handing each to
-// `use` until it says no; false with the address where the device stopped
-// answering.
-template <typename Use>
-bool read_flash(const Session& session, std::uint32_t length, const char* label, Use use, std::uint32_t& failed_at) {
-    std::vector<unsigned char> block(read_block);
-    session.progress.begin(label, length, 1);
-    for (std::uint32_t offset = 0; offset < length; offset += read_block) {
-        const std::uint32_t count = std::min(read_block, length - offset);
-        if (monitor_read_block(flash_base + offset, block.data(), count) != MonitorResult::ok) {
-            session.progress.end();
-            failed_at = flash_base + offset;
-            return false;
+private:
+    const std::vector<unsigned char>& bytes_;
+    std::uint32_t next_page_ = 0;
+};
+
+// The progress bar of each step that goes region by region, page by page or
+// byte by byte.
+class StepBars : public StepObserver {
+public:
+    StepBars(const Session& session, std::uint64_t pages, const char* read_label = "", std::uint64_t read_bytes = 0)
+        : session_(session), pages_(pages), read_label_(read_label), read_bytes_(read_bytes) {}
+    ~StepBars() override { session_.progress.end(); }
+
+    void started(Step step) override {
+        const Texts& texts = session_.texts;
+        switch (step) {
+        case Step::unlock: return session_.progress.begin(texts.pass_erase, lock_region_count, 0);
+        case Step::write: return session_.progress.begin(texts.pass_write, pages_, page_size);
+        case Step::compare: return session_.progress.begin(texts.pass_compare, pages_, page_size);
+        case Step::lock: return session_.progress.begin(texts.pass_lock, lock_region_count, 0);
+        case Step::flash_read: return session_.progress.begin(read_label_, read_bytes_, 1);
+        default: return;
         }
-        if (!use(offset, block.data(), count)) break;
-        session.progress.update(offset + count);
     }
-    session.progress.end();
-    return true;
+    void advanced(Step, int units_done) override { session_.progress.update(static_cast<std::uint64_t>(units_done)); }
+    void finished(Step) override { session_.progress.end(); }
+
+private:
+    const Session& session_;
+    std::uint64_t pages_;
+    const char* read_label_;
+    std::uint64_t read_bytes_;
+};
+
+void fail(CommandResult& result, const Outcome& outcome, const Session& session) {
+    result.code = exit_code_of(outcome);
+    result.detail = step_failure_words(outcome, session.russian);
 }
 
-// The flash timing the updater sets before any flash work: safe at any clock.
-bool prepare_reads(const Session& session, CommandResult& result) {
-    if (set_flash_modes() == FlashResult::ok) return true;
-    result.code = ExitCode::no_monitor;
-    result.detail = format(session.texts.monitor_silent, result.port.c_str());
-    return false;
+// Reads `length` bytes from the flash's start, handing each block to `use`;
+// false with the failure in `result`.
+bool read_flash_into(const Session& session, std::uint32_t length, const char* label, const FlashBlockUse& use,
+                     CommandResult& result) {
+    if (Outcome prepared = prepare_flash_reads(); !prepared.ok()) {
+        fail(result, prepared, session);
+        return false;
+    }
+    StepBars bars(session, 0, label, length);
+    if (Outcome read = read_flash(0, length, use, bars); !read.ok()) {
+        fail(result, read, session);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -101,78 +98,72 @@ bool load_command_image(const Session& session, ImageFile& image, CommandResult&
     return true;
 }
 
+bool connection_in_hand(const Session& session, const DeviceConnection& connection, CommandResult& result) {
+    result.port = connection.port();
+    if (connection.ok()) return true;
+    result.code = exit_code_of(connection.failure());
+    result.detail = connection_failure_words(connection, session.russian);
+    return false;
+}
+
 void program_connected_device(const Session& session, const ImageFile& image, CommandResult& result) {
-    const std::string padded = page_padded(image);
-    const auto pages = static_cast<std::int16_t>(padded.size() / page_size);
-    std::istringstream stream(padded);
-    begin_dialogue_record(&session.progress, pass_labels(session.texts), pages);
-    run_programming(stream, pages);
-    const DialogueRecord record = end_dialogue_record();
-    if (record.success_box) {
-        result.detail = format(session.texts.written, session.invocation.file.c_str(), image.format.c_str(),
-                               image.bytes.size(), image.sha256.c_str());
+    PaddedPages pages(image.bytes);
+    const Outcome outcome = [&] {
+        StepBars bars(session, pages.count());
+        return program_flash(pages, bars);
+    }();
+    if (!outcome.ok()) {
+        fail(result, outcome, session);
+        result.detail = std::string(session.texts.run_failed) + ": " + result.detail;
         return;
     }
-    result.code = code_of_box(record.error_box);
-    const std::string lines = failure_lines(record);
-    result.detail = std::string(session.texts.run_failed) + (lines.empty() ? "" : ": " + lines);
+    result.detail = format(session.texts.written, session.invocation.file.c_str(), image.format.c_str(),
+                           image.bytes.size(), image.sha256.c_str());
 }
 
 CommandResult run_info(const Session& session) {
     CommandResult result;
-    Connection connection;
-    const bool connected = connect(session, result, connection);
+    const DeviceConnection connection(session.invocation.port);
+    const bool connected = connection_in_hand(session, connection, result);
+    if (!connection.chip_id()) return result;
     InfoFacts info;
-    if (connection.chip_id_read) info.chip_id = connection.chip_id;
+    info.chip_id = connection.chip_id();
     info.controller_ok = connected;
+    FlashState state;
     if (connected) {
-        FlashBits bits;
-        if (read_flash_bits(bits)) {
-            info.bits = bits;
-        } else {
-            result.code = ExitCode::no_monitor;
-            result.detail = session.texts.status_unreadable;
-        }
+        if (Outcome read = read_flash_bits(state); read.ok()) info.bits = state;
+        else fail(result, read, session);
     }
-    close_port();
-    if (connection.chip_id_read) result.info = info;
+    result.info = info;
     return result;
 }
 
 CommandResult run_write(const Session& session) {
     CommandResult result;
     ImageFile image;
-    Connection connection;
-    if (!load_command_image(session, image, result) || !connect(session, result, connection)) return result;
-    program_connected_device(session, image, result);
-    close_port();
+    if (!load_command_image(session, image, result)) return result;
+    const DeviceConnection connection(session.invocation.port);
+    if (connection_in_hand(session, connection, result)) program_connected_device(session, image, result);
     return result;
 }
 
 CommandResult run_verify(const Session& session) {
     CommandResult result;
     ImageFile image;
-    Connection connection;
-    if (!load_command_image(session, image, result) || !connect(session, result, connection)) return result;
-    if (!prepare_reads(session, result)) return result;
+    if (!load_command_image(session, image, result)) return result;
+    const DeviceConnection connection(session.invocation.port);
+    if (!connection_in_hand(session, connection, result)) return result;
     Difference difference;
-    std::uint32_t failed_at = 0;
     const auto compare = [&](std::uint32_t offset, const unsigned char* flash, std::uint32_t count) {
         for (std::uint32_t i = 0; i < count; ++i) {
             if (flash[i] == image.bytes[offset + i]) continue;
-            if (difference.count++ == 0)
-                difference = {flash_base + offset + i, image.bytes[offset + i], flash[i], 1};
+            if (difference.count++ == 0) difference = {flash_base + offset + i, image.bytes[offset + i], flash[i], 1};
         }
         return true;
     };
-    const bool read = read_flash(session, static_cast<std::uint32_t>(image.bytes.size()), session.texts.pass_verify,
-                                 compare, failed_at);
-    close_port();
-    if (!read) {
-        result.code = ExitCode::no_monitor;
-        result.detail = format(session.texts.read_stopped, static_cast<unsigned>(failed_at));
+    if (!read_flash_into(session, static_cast<std::uint32_t>(image.bytes.size()), session.texts.pass_verify, compare,
+                         result))
         return result;
-    }
     result.difference = difference;
     if (difference.count == 0) {
         result.detail = format(session.texts.verify_match, session.invocation.file.c_str(), image.bytes.size());
@@ -198,32 +189,32 @@ CommandResult run_read(const Session& session) {
         return result;
     }
     // Nothing but a whole read replaces or creates the file.
-    const auto fail = [&](ExitCode code, const std::string& detail) {
+    const auto discard = [&] {
         out.close();
         std::error_code ignored;
         std::filesystem::remove(utf8_path(partial), ignored);
-        if (code != ExitCode::ok) {
-            result.code = code;
-            result.detail = detail;
-        }
         return result;
     };
-    Connection connection;
-    if (!connect(session, result, connection) || !prepare_reads(session, result)) return fail(ExitCode::ok, "");
+    const DeviceConnection connection(session.invocation.port);
+    if (!connection_in_hand(session, connection, result)) return discard();
     catch_stop_request();
-    std::uint32_t failed_at = 0;
     const auto save = [&](std::uint32_t, const unsigned char* flash, std::uint32_t count) {
         out.write(reinterpret_cast<const char*>(flash), count);
         return out.good() && !stop_requested();
     };
-    const bool read = read_flash(session, session.invocation.size, session.texts.pass_read, save, failed_at);
-    close_port();
-    if (!read) return fail(ExitCode::no_monitor, format(session.texts.read_stopped, static_cast<unsigned>(failed_at)));
-    if (stop_requested()) return fail(ExitCode::interrupted, session.texts.interrupted);
+    if (!read_flash_into(session, session.invocation.size, session.texts.pass_read, save, result)) return discard();
+    if (stop_requested()) {
+        result.code = ExitCode::interrupted;
+        result.detail = session.texts.interrupted;
+        return discard();
+    }
     out.close();
     std::string reason = std::strerror(errno);
-    if (out.fail() || !replace_file(partial, file, reason))
-        return fail(ExitCode::cannot_create, format(session.texts.cannot_create, file.c_str(), reason.c_str()));
+    if (out.fail() || !replace_file(partial, file, reason)) {
+        result.code = ExitCode::cannot_create;
+        result.detail = format(session.texts.cannot_create, file.c_str(), reason.c_str());
+        return discard();
+    }
     result.bytes = session.invocation.size;
     result.detail = format(session.texts.read_saved, static_cast<unsigned>(session.invocation.size), file.c_str());
     return result;
@@ -231,16 +222,9 @@ CommandResult run_read(const Session& session) {
 
 CommandResult run_boot(const Session& session) {
     CommandResult result;
-    Connection connection;
-    if (!connect(session, result, connection)) return result;
-    FlashResult outcome = set_flash_modes();
-    if (outcome == FlashResult::ok) outcome = cancel_programming_mode();
-    close_port();
-    if (outcome != FlashResult::ok) {
-        result.code = ExitCode::boot_bit_failed;
-        result.detail = format(session.texts.boot_failed, static_cast<int>(outcome));
-        return result;
-    }
-    result.detail = session.texts.boot_done;
+    const DeviceConnection connection(session.invocation.port);
+    if (!connection_in_hand(session, connection, result)) return result;
+    if (Outcome cancelled = cancel_programming(); !cancelled.ok()) fail(result, cancelled, session);
+    else result.detail = session.texts.boot_done;
     return result;
 }

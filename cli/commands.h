@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/arguments.h"
+#include "cli/device.h"
 #include "cli/image_file.h"
 #include "cli/progress.h"
 #include "cli/result.h"
@@ -22,6 +23,8 @@ CommandResult run_boot(const Session& session);
 // The image named on the command line, loaded into `image`; false with the
 // refusal in `result`.
 [[nodiscard]] bool load_command_image(const Session& session, ImageFile& image, CommandResult& result);
-// The programming run on the device `connect_device` has reached, whose
-// outcome goes into `result`.
+// Notes the connection's port in `result`; false with its failure there.
+[[nodiscard]] bool connection_in_hand(const Session& session, const DeviceConnection& connection,
+                                      CommandResult& result);
+// The programming run on a connected device, whose outcome goes into `result`.
 void program_connected_device(const Session& session, const ImageFile& image, CommandResult& result);

@@ -1,30 +1,31 @@
 // The device as zelmiran-flash reaches it: the port (named, or found by the
-// search), the greeting and the controller check.
+// search), the greeting and the controller check. The connection owns the
+// port: it is closed when the connection goes, on every path.
 #pragma once
 
-#include "cli/exit_code.h"
-#include "cli/texts.h"
+#include "device/connection.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-struct Connection {
-    ExitCode code = ExitCode::ok;
-    std::string port;         // "COMn" or the path given; empty when none answered
-    bool chip_id_read = false;
-    std::uint32_t chip_id = 0;
-    std::string problem;      // why it failed, for the result's detail
+class DeviceConnection {
+public:
+    // Opens `port_name` (empty: searches COM1 to COM32), greets the monitor
+    // and checks the controller.
+    explicit DeviceConnection(const std::string& port_name);
+    DeviceConnection(const DeviceConnection&) = delete;
+    DeviceConnection& operator=(const DeviceConnection&) = delete;
+
+    bool ok() const { return failure().ok(); }
+    // The port's or the controller's failure; ok when the device is in hand.
+    const Outcome& failure() const;
+    const std::string& port() const { return port_.port; }
+    const PortOutcome& port_outcome() const { return port_; }
+    std::optional<std::uint32_t> chip_id() const { return controller_.chip_id; }
+
+private:
+    PortCloser closer_;
+    PortOutcome port_;
+    ControllerOutcome controller_;
 };
-
-// Opens `port_name` (empty: searches COM1 to COM32), greets the monitor and
-// checks the controller. On failure the port is closed.
-Connection connect_device(const std::string& port_name, const Texts& texts);
-
-// The state the flash controllers' status registers show.
-struct FlashBits {
-    std::uint32_t lock_bits = 0;  // bit n: region n locked
-    int gpnvm[3] = {};
-    int security = 0;
-};
-
-[[nodiscard]] bool read_flash_bits(FlashBits& bits);

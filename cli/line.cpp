@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -38,13 +39,15 @@ std::string utc_now() {
     return text;
 }
 
-// Waits for a device that answers the greeting; false on Ctrl-C.
-bool wait_for_device(const Session& session, Connection& connection) {
+// Waits for a device that answers the greeting, whether its check then
+// passes or not; null on Ctrl-C.
+std::unique_ptr<DeviceConnection> wait_for_device(const Session& session) {
     for (;;) {
-        if (stop_requested()) return false;
-        connection = connect_device(session.invocation.port, session.texts);
-        // A device that answered is in hand, whether its check passed or not.
-        if (connection.code != ExitCode::no_device) return true;
+        if (stop_requested()) return nullptr;
+        auto connection = std::make_unique<DeviceConnection>(session.invocation.port);
+        const Step failed_step = connection->failure().step;
+        if (connection->ok() || (failed_step != Step::port_search && failed_step != Step::port_open)) return connection;
+        connection.reset();
         pause_for_look();
     }
 }
@@ -53,21 +56,14 @@ void wait_until_gone(const std::string& port) {
     while (!stop_requested() && device_port_present(port.c_str())) pause_for_look();
 }
 
-CommandResult program_one(const Session& session, const ImageFile& image, const Connection& connection,
+CommandResult program_one(const Session& session, const ImageFile& image, const DeviceConnection& connection,
                           unsigned number) {
     CommandResult result;
     result.command = "line";
     result.number = number;
-    result.port = connection.port;
     result.image = ImageFacts{session.invocation.file, image.format, image.bytes.size(), image.sha256};
     const auto started = Clock::now();
-    if (connection.code == ExitCode::ok) {
-        program_connected_device(session, image, result);
-        close_port();
-    } else {
-        result.code = connection.code;
-        result.detail = connection.problem;
-    }
+    if (connection_in_hand(session, connection, result)) program_connected_device(session, image, result);
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     return result;
 }
@@ -84,10 +80,11 @@ void print_device_line(const Session& session, const CommandResult& result) {
     write_text(Stream::out, line + "\n");
 }
 
-bool log_device(const Session& session, const CommandResult& result, const Connection& connection,
+bool log_device(const Session& session, const CommandResult& result, const DeviceConnection& connection,
                 const ImageFile& image) {
     if (session.invocation.log.empty()) return true;
-    const std::string chip_id = connection.chip_id_read ? format("0x%08X", static_cast<unsigned>(connection.chip_id)) : "";
+    const auto chip_id_read = connection.chip_id();
+    const std::string chip_id = chip_id_read ? format("0x%08X", static_cast<unsigned>(*chip_id_read)) : "";
     return append_csv_row(session.invocation.log,
                           {utc_now(), std::to_string(*result.number), result.port, chip_id, image.sha256,
                            std::to_string(exit_number(result.code)), format("%.3f", result.seconds), result.detail},
@@ -126,13 +123,16 @@ ExitCode run_line(const Session& session) {
     ExitCode first_failure = ExitCode::ok;
     for (unsigned number = 1; session.invocation.count == 0 || number <= session.invocation.count; ++number) {
         note(session, format(session.texts.line_waiting, number));
-        Connection connection;
-        if (!wait_for_device(session, connection)) break;
-        const CommandResult result = program_one(session, image, connection, number);
+        auto connection = wait_for_device(session);
+        if (!connection) break;
+        const CommandResult result = program_one(session, image, *connection, number);
         print_device_line(session, result);
         if (result.code == ExitCode::ok) ++programmed;
         else if (++failed == 1) first_failure = result.code;
-        if (!log_device(session, result, connection, image)) {
+        const bool logged = log_device(session, result, *connection, image);
+        // The port goes before the wait for the device to go.
+        connection.reset();
+        if (!logged) {
             note(session, "zelmiran-flash: " + format(session.texts.cannot_create, session.invocation.log.c_str(), std::strerror(errno)) + "\n");
             return ExitCode::cannot_create;
         }

@@ -6,7 +6,7 @@ namespace {
 
 std::string info_text(const Session& session, const CommandResult& result) {
     const InfoFacts& info = *result.info;
-    const FlashBits& bits = *info.bits;
+    const FlashState& bits = *info.bits;
     return format(session.texts.info_rows, result.port.c_str(), static_cast<unsigned>(info.chip_id.value_or(0)),
                   " (AT91SAM7SE512)", static_cast<unsigned>(bits.lock_bits), bits.gpnvm[0], bits.gpnvm[1],
                   bits.gpnvm[2], bits.security);

@@ -2,8 +2,8 @@
 // JSON object, on standard output.
 #pragma once
 
-#include "cli/device.h"
 #include "cli/exit_code.h"
+#include "flash/flash_controller.h"
 
 #include <cstdint>
 #include <optional>
@@ -19,7 +19,7 @@ struct ImageFacts {
 struct InfoFacts {
     bool controller_ok = false;
     std::optional<std::uint32_t> chip_id;
-    std::optional<FlashBits> bits;
+    std::optional<FlashState> bits;
 };
 
 struct Difference {

@@ -51,6 +51,23 @@ FlashResult read_flash_status(int controller, std::uint32_t& status) {
     return FlashResult::ok;
 }
 
+FlashState decode_flash_state(std::uint32_t efc0_status, std::uint32_t efc1_status) {
+    FlashState state;
+    state.lock_bits = (efc0_status & fsr_all_locks) >> fsr_locks_shift | (efc1_status & fsr_all_locks);
+    for (int bit = 0; bit < 3; ++bit) state.gpnvm[bit] = static_cast<int>(efc0_status >> (fsr_gpnvm_shift + bit) & 1);
+    state.security = (efc0_status & fsr_security) ? 1 : 0;
+    return state;
+}
+
+FlashResult read_flash_state(FlashState& state) {
+    std::uint32_t efc0 = 0;
+    std::uint32_t efc1 = 0;
+    if (read_flash_status(0, efc0) != FlashResult::ok || read_flash_status(1, efc1) != FlashResult::ok)
+        return FlashResult::status_unreadable;
+    state = decode_flash_state(efc0, efc1);
+    return FlashResult::ok;
+}
+
 FlashResult cancel_programming_mode() {
     if (!write_register(mc_puer, 0) || !write_register(mc_fmr_efc0, fmr_command_timing))
         return FlashResult::write_failed;

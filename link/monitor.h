@@ -10,9 +10,6 @@
 
 #include <cstdint>
 
-// The updater's transfer unit: one page of the firmware image.
-constexpr std::uint32_t page_size = 1024;
-
 // not_sent: the frame, or the data after it; not_read: a reply did not
 // arrive in full; no_prompt: the reply's prompt was not ">".
 enum class [[nodiscard]] MonitorResult : int { ok = 0, not_sent = 1, not_read = 2, no_prompt = 3 };

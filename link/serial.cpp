@@ -3,7 +3,6 @@
 #include "link/deadline.h"
 #include "link/serial_platform.h"
 #include "link/trace.h"
-#include "ui/messages.h"
 
 #include <cstring>
 #include <string>
@@ -49,51 +48,29 @@ std::string port_path_of(const char* name) {
     return number > 0 ? platform_port_path(number) : std::string(name);
 }
 
-// Ports that exist but could not be used, with the reason.
-using BlockedPorts = std::vector<std::pair<std::string, PortOpen>>;
-
-// One line per port, since the updater cannot tell which of them is the device.
-void explain_blocked_ports(const BlockedPorts& blocked) {
-    for (const auto& [name, reason] : blocked) {
-        if (reason == PortOpen::busy)
-            oem_print_with_name("   %s занят другой программой: закройте её и запустите обновление снова", name.c_str());
-        else
-            oem_print_with_name("   %s: нет доступа (добавьте пользователя в группу dialout)", name.c_str());
-        print_plain(" \n");
-    }
-}
-
 }  // namespace
 
-PortSearch find_device_port() {
-    int found_number = 0;
-    return find_device_port(found_number);
-}
-
-PortSearch find_device_port(int& found_number) {
-    PortSearch result = PortSearch::not_opened;
-    BlockedPorts blocked;
+SearchResult search_device_port(const std::function<void(int number)>& port_opened) {
+    SearchResult result;
     for (int number = first_port_number; number <= last_port_number; ++number) {
         close_port();
         const PortOpen opened = platform_open_port(number);
         if (opened != PortOpen::opened) {
             trace_note("COM%d: not opened: %s", number, platform_failure());
-            if (opened != PortOpen::failed) blocked.emplace_back(platform_port_name(), opened);
-            result = PortSearch::not_opened;
+            if (opened == PortOpen::busy || opened == PortOpen::denied)
+                result.blocked.push_back({platform_port_name(), opened});
+            result.outcome = PortSearch::not_opened;
             continue;
         }
-        print_formatted(".%d.", number);
+        port_opened(number);
         const std::string name = "COM" + std::to_string(number);
-        result = greet_open_port(name.c_str());
-        if (result == PortSearch::found) {
-            print_plain(" \n");
-            found_number = number;
+        result.outcome = greet_open_port(name.c_str());
+        if (result.outcome == PortSearch::found) {
+            result.port_number = number;
             return result;
         }
         close_port();
     }
-    print_plain(" \n");
-    explain_blocked_ports(blocked);
     return result;
 }
 
@@ -112,15 +89,18 @@ int com_port_number(const char* name) {
     return number;
 }
 
-PortSearch open_device_port(const char* name) {
+NamedPortResult open_device_port(const char* name) {
     close_port();
+    NamedPortResult result;
     const std::string path = port_path_of(name);
-    if (platform_open_port_path(path.c_str()) != PortOpen::opened) {
+    result.open = platform_open_port_path(path.c_str());
+    if (result.open != PortOpen::opened) {
+        result.system_reason = platform_failure();
         trace_note("%s: not opened: %s", name, platform_failure());
-        return PortSearch::not_opened;
+        return result;
     }
-    const PortSearch result = greet_open_port(name);
-    if (result != PortSearch::found) close_port();
+    result.outcome = greet_open_port(name);
+    if (result.outcome != PortSearch::found) close_port();
     return result;
 }
 
@@ -145,7 +125,10 @@ PortWrite port_write(const void* source, std::uint32_t count) {
 }
 
 PortRead port_read(void* destination, std::uint32_t count) {
-    if (!platform_port_open()) box_error_4();
+    if (!platform_port_open()) {
+        trace_note("read with no port open");
+        return PortRead::failed;
+    }
     auto* position = static_cast<unsigned char*>(destination);
     int attempts_left = read_attempt_allowance;
     const Deadline budget = deadline_in(read_budget_ms);

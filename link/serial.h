@@ -13,6 +13,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 // The port's read and write time-out: a monitor reply starts well within one
 // USB full-speed round trip and its few bytes follow at once.
@@ -35,22 +38,42 @@ enum class [[nodiscard]] PortSearch : int {
 // Written possibly only in part, when the time-out ended the write; a failed
 // write has closed the port.
 enum class [[nodiscard]] PortWrite : int { written = 0, no_port = 1, failed = 2 };
-// failed: a read call failed, or no port was open (the "Error 4" box is shown
-// first then); timed_out: not all bytes arrived in time.
+// failed: a read call failed, or no port was open; timed_out: not all bytes
+// arrived in time.
 enum class [[nodiscard]] PortRead : int { complete = 0, failed = 1, timed_out = 2 };
 
-// Tries COM1 to COM32 in turn, printing ".n." for each port that opens, and
-// greets the boot monitor on it; a port that answers stays open.
-PortSearch find_device_port();
-// The same, telling the number of the port that answered.
-PortSearch find_device_port(int& found_number);
+// How an open of a port ended. missing: no such port; busy: another program
+// holds it; denied: the user may not use it; failed: any other reason.
+enum class [[nodiscard]] PortOpen { opened, missing, failed, busy, denied };
+
+// A port that exists but could not be used, and why (busy or denied).
+struct BlockedPort {
+    std::string name;  // "COM3", or its path
+    PortOpen reason;
+};
+
+struct [[nodiscard]] SearchResult {
+    PortSearch outcome = PortSearch::not_opened;  // on the last port tried
+    int port_number = 0;                          // of the port that answered; 0 when none
+    std::vector<BlockedPort> blocked;
+};
+
+// Tries COM1 to COM32 in turn and greets the boot monitor on each port that
+// opens, after telling `port_opened` its number; a port that answers stays
+// open and ends the search.
+SearchResult search_device_port(const std::function<void(int number)>& port_opened);
 
 // The port number of a name COMn (any n from 1, any case), or 0 for any
 // other name.
 int com_port_number(const char* name);
+struct [[nodiscard]] NamedPortResult {
+    PortSearch outcome = PortSearch::not_opened;
+    PortOpen open = PortOpen::failed;  // how the open ended
+    std::string system_reason;         // the failed call and the system's words, when it did not open
+};
 // Opens the port `name`, COMn or a device path as it is given, and greets
-// the boot monitor on it as the search does, printing nothing.
-PortSearch open_device_port(const char* name);
+// the boot monitor on it as the search does.
+NamedPortResult open_device_port(const char* name);
 // Whether the port `name` is still there, busy or not: false once its
 // device is unplugged or switched off.
 bool device_port_present(const char* name);
@@ -66,3 +89,12 @@ PortRead port_read(void* destination, std::uint32_t count);
 
 void close_port();
 bool port_is_closed();
+
+// Closes the port when it goes, on every path out of the scope that holds it.
+class PortCloser {
+public:
+    PortCloser() = default;
+    ~PortCloser() { close_port(); }
+    PortCloser(const PortCloser&) = delete;
+    PortCloser& operator=(const PortCloser&) = delete;
+};

@@ -4,12 +4,11 @@
 // system's reason in platform_failure().
 #pragma once
 
+#include "link/serial.h"
+
 #include <cstdint>
 #include <string>
 
-// How an open of a port ended. busy: another program holds it; denied: the
-// user may not use it; failed: any other reason, such as no such port.
-enum class [[nodiscard]] PortOpen { opened, failed, busy, denied };
 // Opens port COM`number` for reading and writing, without sharing.
 PortOpen platform_open_port(int number);
 // The same for a device path as the user gave it.

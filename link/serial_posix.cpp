@@ -91,6 +91,7 @@ PortOpen platform_open_port_path(const char* path) {
         const int reason = errno;
         fail("open");
         if (reason == EBUSY) return PortOpen::busy;
+        if (reason == ENOENT || reason == ENXIO || reason == ENODEV) return PortOpen::missing;
         return reason == EACCES || reason == EPERM ? PortOpen::denied : PortOpen::failed;
     }
     // The port is ours alone while the updater runs, as on Windows.

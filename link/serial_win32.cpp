@@ -37,6 +37,7 @@ PortOpen platform_open_port_path(const char* path) {
         fail("CreateFileA");
         // A port another program holds gives either code, depending on its driver.
         if (reason == ERROR_ACCESS_DENIED || reason == ERROR_SHARING_VIOLATION) return PortOpen::busy;
+        if (reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND) return PortOpen::missing;
         return PortOpen::failed;
     }
     port_handle = handle;

@@ -1,6 +1,7 @@
 // The real updater against the real virtual device, through a pseudo-terminal,
 // answered on standard input as an operator would; the device's state is read
 // from its flash file and status report afterwards.
+#include "app/device_search.h"
 #include "app/programming_run.h"
 #include "link/serial.h"
 #include "support/console_text.h"

@@ -2,6 +2,7 @@
 // scripted monitor at the far end of a pseudo-terminal. Replies are queued
 // before each command: the codec reads exact lengths, so they stay in step.
 #include "flash/flash_controller.h"
+#include "flash/geometry.h"
 #include "link/monitor.h"
 #include "support/open_port.h"
 

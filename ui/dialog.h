@@ -1,9 +1,9 @@
-// The operator dialogue: message boxes, console text and run progress. Every
-// line the shared code shows goes through here, so that each program decides
-// what to make of it. The updater has one back end per platform
-// (dialog_posix.cpp, dialog_win32.cpp), chosen by the build; other programs
-// and the fuzz targets link their own.
+// The operator dialogue: message boxes and console text. One back end per
+// platform (dialog_posix.cpp, dialog_win32.cpp), chosen by the build; the
+// fuzz target links its own.
 #pragma once
+
+#include "ui/text_encoding.h"
 
 // Message-box styles, as the Win32 MessageBox flags.
 constexpr unsigned box_ok = 0x00;
@@ -30,17 +30,7 @@ void oem_print(const char* text);
 // Writes ASCII text (marks, codes, addresses, line breaks) as it is.
 void print_plain(const char* text);
 
-// How the job file's name was taken to open the image: as_read, its bytes as
-// they are (on Windows in the ANSI code page); utf8, as UTF-8 after any
-// byte-order mark.
-enum class NameEncoding { as_read, utf8 };
 // Echoes the image's name, `raw` as the job file holds it, decoded as
-// `encoding` says where the console shows characters rather than bytes.
+// `encoding` says (after any UTF-8 byte-order mark) where the console shows
+// characters rather than bytes.
 void print_file_name(const char* raw, NameEncoding encoding);
-
-// The passes of a programming run that go step by step: erase and lock by
-// lock region (the unlocks before the erase, the locks), write and compare
-// by page.
-enum class RunPass { erase, write, compare, lock };
-// One more region or page of `pass` is done; `pages_done` counts from 1.
-void show_page_done(RunPass pass, int pages_done);

@@ -1,7 +1,6 @@
 #include "ui/dialog.h"
 
 #include "ui/console_box.h"
-#include "ui/messages.h"
 #include "ui/name_encoding.h"
 
 #include <algorithm>
@@ -257,4 +256,3 @@ void print_file_name(const char* raw, NameEncoding encoding) {
     else std::fputs(convert(utf8_converter(), name, std::strlen(name)).c_str(), stdout);
 }
 
-void show_page_done(RunPass pass, int pages_done) { print_page_dot(pass, pages_done); }

@@ -1,6 +1,5 @@
 #include "ui/dialog.h"
 
-#include "ui/messages.h"
 #include "ui/name_encoding.h"
 
 #include <cstdio>
@@ -66,4 +65,3 @@ void print_file_name(const char* raw, NameEncoding encoding) {
     else write_console(widened(raw, CP_ACP));
 }
 
-void show_page_done(RunPass pass, int pages_done) { print_page_dot(pass, pages_done); }

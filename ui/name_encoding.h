@@ -7,11 +7,6 @@
 // The name after a UTF-8 byte-order mark, or the name itself.
 const char* without_byte_order_mark(const char* name);
 
-// ascii: nothing beyond ASCII; utf8: valid UTF-8 with at least one
-// character beyond ASCII; other: neither (an ANSI code page, say).
-enum class [[nodiscard]] TextKind { ascii, utf8, other };
-TextKind text_kind(const char* text);
-
 // How the echo should decode a name that no open took: as the operator's
 // editor most likely wrote it.
 NameEncoding likely_name_encoding(const char* name);

@@ -51,4 +51,3 @@ int show_message_box(const char* caption, const char* text, unsigned style) {
 void oem_print(const char* text) { console += text; }
 void print_plain(const char* text) { console += text; }
 void print_file_name(const char* raw, NameEncoding) { console += raw; }
-void show_page_done(RunPass, int) {}

@@ -158,7 +158,7 @@ TEST_F(Flash, FailuresEndWithTheirExitCodes) {
         {Options{}, {"--port", "COM7", "info"}, 4, "COM7"},
         {Options{"--chip-id", "27330740"}, {"info"}, 5, "0x27330740"},
         {Options{"--greeting", "short"}, {"info"}, 5, "does not answer"},
-        {Options{"--corrupt", "100405"}, {"write", "fw.bin"}, 11, "ADR = 100405"},
+        {Options{"--corrupt", "100405"}, {"write", "fw.bin"}, 11, "differs at 0x00100405"},
         {Options{"--fail-command", "0B:1"}, {"boot"}, 7, "code 7"},
         {Options{"--silent-after", "60"}, {"read", "back.bin"}, 5, "stopped answering"},
         {Options{}, {"write", "bad.hex"}, 3, "bad.hex"},

@@ -2,6 +2,7 @@
 // the pseudo-terminal peer at its far end.
 #pragma once
 
+#include "app/device_search.h"
 #include "link/serial.h"
 #include "support/pty_peer.h"
 #include "support/run_program.h"

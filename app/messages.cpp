@@ -1,4 +1,4 @@
-#include "ui/messages.h"
+#include "app/messages.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -58,11 +58,6 @@ void oem_print_with_name(const char* text, const char* name) {
     oem_print(std::string(text, slot).c_str());
     print_plain(name);
     oem_print(slot + 2);
-}
-
-void print_page_dot(RunPass pass, int pages_done) {
-    const bool by_region = pass == RunPass::erase || pass == RunPass::lock;
-    if (pages_done % (by_region ? 4 : 32) == 0) print_plain(".");
 }
 
 void print_switch_off_banner(const char* headline) {

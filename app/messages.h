@@ -1,5 +1,5 @@
-// The operator messages: the console text writer and the catalogue of
-// message boxes that every layer of the updater shows.
+// The operator messages: the catalogue of message boxes and the console
+// texts the updater writes beside its steps' own lines.
 #pragma once
 
 #include "ui/dialog.h"
@@ -25,10 +25,6 @@ int ask_cancel_mode();
 // oem_print of a Windows-1251 text whose one "%s" stands for `name`, which
 // is written as it is (a port's path need not be Windows-1251).
 void oem_print_with_name(const char* text, const char* name);
-
-// The updater's progress mark: a dot after every 4 regions of the erase and
-// lock passes, after every 32 pages of the write and compare passes.
-void print_page_dot(RunPass pass, int pages_done);
 
 // The starred banner that ends a successful run: `headline`, then the request
 // to switch the device off and unplug it.

@@ -1,0 +1,22 @@
+// The flash applet's host side: loading it into SRAM, one command per start
+// through the mailbox, and the flash jobs of a programming run. Each job
+// tells its observer how it goes and returns what happened.
+#pragma once
+
+#include "device/outcome.h"
+
+#include <cstdint>
+
+// Sets the flash timing, uploads the applet, runs its initialisation and
+// keeps the applet buffer address and the lock region count it reports.
+// Must run first.
+Outcome prepare_flash_applet(StepObserver& observer);
+// Unlocks every lock region, then erases the whole flash.
+Outcome unlock_and_erase_all(StepObserver& observer);
+// Sends one page (page_size bytes) to the applet buffer and writes it at
+// `offset` bytes from the start of flash.
+Outcome write_flash_page(std::uint32_t offset, const unsigned char* page);
+Outcome lock_all_regions(StepObserver& observer);
+// Sets GPNVM bit 2 so that the device boots from flash, then reads back that
+// the device shows every region locked and that bit set.
+Outcome set_boot_from_flash(StepObserver& observer);

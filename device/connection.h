@@ -1,0 +1,34 @@
+// Reaching the device's boot monitor: the port search or a port given by
+// name, the greeting, and the controller check.
+#pragma once
+
+#include "device/outcome.h"
+#include "link/serial.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct [[nodiscard]] PortOutcome {
+    Outcome outcome;                   // port_search or port_open
+    std::string port;                  // "COMn" or the name given; empty when no port answered
+    std::vector<BlockedPort> blocked;  // the search: ports that exist but could not be used
+    std::string system_reason;         // a named port that did not open: the failed call and the system's words
+};
+
+// Searches COM1 to COM32, telling `port_opened` each port that opens; the
+// port that answered stays open.
+PortOutcome find_device(const std::function<void(int number)>& port_opened);
+// Opens the port `name` (COMn or a device path) and greets the monitor.
+PortOutcome open_device(const std::string& name);
+
+struct [[nodiscard]] ControllerOutcome {
+    Outcome outcome;  // controller_check
+    std::optional<std::uint32_t> chip_id;  // once read, whether it is the right chip or not
+};
+
+// Reads the rest of the monitor's answer to the greeting and the chip
+// identification register, and checks that the chip is an AT91SAM7SE512.
+ControllerOutcome check_controller();
