@@ -1,6 +1,6 @@
 #include "image_file.h"
 
-#include "file_input.h"
+#include "files/input_file.h"
 #include "sha256.h"
 
 #include <algorithm>
@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::uint64_t flash_end = std::uint64_t{image_flash_start} + image_flash_size;
+constexpr std::uint64_t flash_end = std::uint64_t{flash_base} + flash_size;
 
 // The flash as the image fills it, with the line or segment that gave each
 // byte, so that an overlap names both.
@@ -18,11 +18,11 @@ public:
     // outside_flash or overlap on refusal (`earlier` then names the giver).
     [[nodiscard]] bool place(std::uint64_t address, unsigned char value, std::int32_t giver,
                              ImageFault& fault, long& earlier) {
-        if (address < image_flash_start || address >= flash_end) {
+        if (address < flash_base || address >= flash_end) {
             fault = ImageFault::outside_flash;
             return false;
         }
-        std::size_t offset = static_cast<std::size_t>(address - image_flash_start);
+        std::size_t offset = static_cast<std::size_t>(address - flash_base);
         if (offset >= bytes_.size())
             grow_to_hold(offset);
         if (giver_[offset] != nobody) {
@@ -46,7 +46,7 @@ public:
 private:
     // Grown as the image reaches further, so that a small image costs little.
     void grow_to_hold(std::size_t offset) {
-        std::size_t size = std::min<std::size_t>(std::max(offset + 1, 2 * bytes_.size()), image_flash_size);
+        std::size_t size = std::min<std::size_t>(std::max(offset + 1, 2 * bytes_.size()), flash_size);
         bytes_.resize(size, 0xFF);
         giver_.resize(size, nobody);
     }
@@ -334,7 +334,7 @@ bool parse_elf(std::span<const unsigned char> contents, FlashCanvas& flash, Imag
 // ---- raw ----
 
 bool parse_raw(std::span<const unsigned char> contents, FlashCanvas& flash, ImageError& error) {
-    if (contents.size() > image_flash_size) {
+    if (contents.size() > flash_size) {
         error.value = contents.size();
         return refuse(error, ImageFault::raw_too_large);
     }
@@ -342,8 +342,8 @@ bool parse_raw(std::span<const unsigned char> contents, FlashCanvas& flash, Imag
         return refuse(error, ImageFault::raw_looks_like_hex);
     for (std::size_t offset = 0; offset < contents.size(); ++offset) {
         ImageFault fault{};
-        if (!flash.place(image_flash_start + offset, contents[offset], 0, fault, error.earlier))
-            return refuse_at(error, fault, image_flash_start + offset);
+        if (!flash.place(flash_base + offset, contents[offset], 0, fault, error.earlier))
+            return refuse_at(error, fault, flash_base + offset);
     }
     return true;
 }
@@ -388,7 +388,7 @@ bool load_image(const std::string& path, ImageFile& image, ImageError& error) {
     error = ImageError{};
     error.file = path;
     std::vector<unsigned char> contents;
-    switch (read_regular_file(path, largest_file_read, contents, error.system_code)) {
+    switch (read_regular_file(path, NameEncoding::utf8, largest_file_read, contents, error.system_code)) {
     case FileRead::done: break;
     case FileRead::not_found: return refuse(error, ImageFault::file_not_found);
     case FileRead::access_denied: return refuse(error, ImageFault::access_denied);

@@ -3,18 +3,21 @@
 // that names the file, the line or segment and the address.
 #pragma once
 
+#include "flash/geometry.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
-inline constexpr std::uint32_t image_flash_start = 0x00100000;
-inline constexpr std::uint32_t image_flash_size = 512 * 1024;
+// The largest file read whole: far beyond any image with debug information,
+// small enough to hold in memory on any PC.
+inline constexpr std::uint64_t largest_file_read = 256u * 1024 * 1024;
 
 struct ImageFile {
     std::string format;                // "raw", "ihex" or "elf"
-    std::vector<unsigned char> bytes;  // flash contents from image_flash_start; gaps 0xFF;
-                                       // size = highest covered address + 1 - image_flash_start
+    std::vector<unsigned char> bytes;  // flash contents from flash_base; gaps 0xFF;
+                                       // size = highest covered address + 1 - flash_base
     std::string sha256;                // of the file as read: 64 lowercase hex digits
 };
 

@@ -1,7 +1,10 @@
 #include "cli/platform.h"
 
+#include "ui/text_encoding.h"
+
 #include <atomic>
 #include <cstdio>
+#include <string_view>
 #include <windows.h>
 
 namespace {
@@ -14,18 +17,17 @@ BOOL WINAPI note_stop(DWORD event) {
     return TRUE;
 }
 
+// Arguments and texts come from the wide API or from the program itself, so
+// they are UTF-8; anything else keeps its Cyrillic and ASCII at least.
 std::wstring wide(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
-    return result;
+    std::u16string converted;
+    if (!utf16_from_utf8(text, converted)) converted = utf16_from_cp1251(cp1251_from_utf8(text));
+    return std::wstring(converted.begin(), converted.end());
 }
 
 std::string narrow(const wchar_t* text) {
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(length > 0 ? length - 1 : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), length, nullptr, nullptr);
-    return result;
+    const std::wstring_view view(text);
+    return utf8_from_utf16(std::u16string(view.begin(), view.end()));
 }
 
 HANDLE handle_of(Stream stream) { return GetStdHandle(stream == Stream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE); }

@@ -1,6 +1,7 @@
 #include "sha256.h"
 
-#include "file_input.h"
+#include "files/input_file.h"
+#include "image_file.h"
 
 #include <vector>
 
@@ -23,7 +24,7 @@ std::string sha256_hex(const void* data, std::size_t size) {
 bool sha256_of_file(const std::string& path, std::string& hex_digest) {
     std::vector<unsigned char> contents;
     long system_code = 0;
-    if (read_regular_file(path, largest_file_read, contents, system_code) != FileRead::done)
+    if (read_regular_file(path, NameEncoding::utf8, largest_file_read, contents, system_code) != FileRead::done)
         return false;
     hex_digest = sha256_hex(contents.data(), contents.size());
     return true;

@@ -26,5 +26,5 @@ private:
 [[nodiscard]] std::string sha256_hex(const void* data, std::size_t size);
 
 // The digest of the file at `path` (UTF-8); false when it is not a regular
-// file, cannot be read or is longer than largest_file_read (file_input.h).
+// file, cannot be read or is longer than largest_file_read (image_file.h).
 [[nodiscard]] bool sha256_of_file(const std::string& path, std::string& hex_digest);

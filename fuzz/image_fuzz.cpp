@@ -16,10 +16,10 @@ void require(bool condition) {
         std::abort();
 }
 
-bool in_flash(std::uint32_t address) { return address - image_flash_start < image_flash_size; }
+bool in_flash(std::uint32_t address) { return address - flash_base < flash_size; }
 
 void check_accepted(std::span<const unsigned char> contents, const ImageFile& image) {
-    require(!image.bytes.empty() && image.bytes.size() <= image_flash_size);
+    require(!image.bytes.empty() && image.bytes.size() <= flash_size);
     bool elf = contents.size() >= 4 && std::memcmp(contents.data(), "\x7F" "ELF", 4) == 0;
     require((image.format == "elf") == elf);
     if (image.format == "raw")

@@ -4,6 +4,7 @@
 #include "ui/name_encoding.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
@@ -173,16 +174,21 @@ const std::string& console_encoding() {
     return console;
 }
 
-iconv_t console_converter(bool to_console) {
-    static const iconv_t to = iconv_open((console_encoding() + "//TRANSLIT").c_str(), "CP1251");
-    static const iconv_t from = iconv_open("CP1251", console_encoding().c_str());
-    return to_console ? to : from;
+bool console_is_utf8() {
+    static const bool utf8 = [] {
+        std::string name = console_encoding();
+        std::erase(name, '-');
+        for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return name == "UTF8";
+    }();
+    return utf8;
 }
 
-// For names that job files hold in UTF-8.
-iconv_t utf8_converter() {
+// Between UTF-8 and a console of another encoding (KOI8-R, say).
+iconv_t locale_converter(bool to_console) {
     static const iconv_t to = iconv_open((console_encoding() + "//TRANSLIT").c_str(), "UTF-8");
-    return to;
+    static const iconv_t from = iconv_open("UTF-8", console_encoding().c_str());
+    return to_console ? to : from;
 }
 
 // Converts with iconv; a byte that has no counterpart becomes '?'.
@@ -228,12 +234,18 @@ int console_message_box(std::FILE* in, std::FILE* out, bool interactive, const c
     return answer_ok;
 }
 
-std::string to_console_encoding(const char* text) {
-    return convert(console_converter(true), text, std::strlen(text));
+namespace {
+
+std::string console_from_utf8(const std::string& text) {
+    return console_is_utf8() ? text : convert(locale_converter(true), text.data(), text.size());
 }
 
+}  // namespace
+
+std::string to_console_encoding(const char* text) { return console_from_utf8(utf8_from_cp1251(text)); }
+
 std::string from_console_encoding(const std::string& text) {
-    return convert(console_converter(false), text.data(), text.size());
+    return cp1251_from_utf8(console_is_utf8() ? text : convert(locale_converter(false), text.data(), text.size()));
 }
 
 int show_message_box(const char* caption, const char* text, unsigned style) {
@@ -252,7 +264,7 @@ void print_plain(const char* text) { std::fputs(text, stdout); }
 // written on Windows, in Windows-1251: either is shown readable.
 void print_file_name(const char* raw, NameEncoding encoding) {
     const char* name = encoding == NameEncoding::utf8 ? without_byte_order_mark(raw) : raw;
-    if (text_kind(name) == TextKind::other) oem_print(name);
-    else std::fputs(convert(utf8_converter(), name, std::strlen(name)).c_str(), stdout);
+    if (encoding == NameEncoding::cp1251 || text_kind(name) == TextKind::other) oem_print(name);
+    else std::fputs(console_from_utf8(name).c_str(), stdout);
 }
 

@@ -9,22 +9,23 @@
 
 namespace {
 
-constexpr UINT operator_code_page = 1251;
-
 // Texts go to a console as characters, whatever its code pages; a file or
-// pipe keeps today's bytes.
+// pipe gets what a Russian Windows has always written there.
 bool output_is_console() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
-std::wstring widened(const char* text, UINT code_page) {
-    const int length = MultiByteToWideChar(code_page, 0, text, -1, nullptr, 0);
+std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+// A name in the PC's ANSI code page, as the narrow open took it.
+std::wstring widened_ansi(const char* text) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (length <= 0) return L"";
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(code_page, 0, text, -1, wide.data(), length);
-    wide.pop_back();
-    return wide;
+    std::wstring result(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, result.data(), length);
+    result.pop_back();
+    return result;
 }
 
 void write_console(const std::wstring& text) {
@@ -39,19 +40,12 @@ void write_console(const std::wstring& text) {
 
 int show_message_box(const char* caption, const char* text, unsigned style) {
     std::fflush(stdout);
-    return MessageBoxW(nullptr, widened(text, operator_code_page).c_str(),
-                       widened(caption, operator_code_page).c_str(), style);
+    return MessageBoxW(nullptr, wide(utf16_from_cp1251(text)).c_str(), wide(utf16_from_cp1251(caption)).c_str(), style);
 }
 
 void oem_print(const char* text) {
-    if (output_is_console()) {
-        write_console(widened(text, operator_code_page));
-        return;
-    }
-    char* converted = new char[std::strlen(text) + 1];
-    CharToOemA(text, converted);
-    std::fputs(converted, stdout);
-    delete[] converted;
+    if (output_is_console()) write_console(wide(utf16_from_cp1251(text)));
+    else std::fputs(cp866_from_cp1251(text).c_str(), stdout);
 }
 
 void print_plain(const char* text) { std::fputs(text, stdout); }
@@ -61,7 +55,12 @@ void print_file_name(const char* raw, NameEncoding encoding) {
         print_plain(raw);
         return;
     }
-    if (encoding == NameEncoding::utf8) write_console(widened(without_byte_order_mark(raw), CP_UTF8));
-    else write_console(widened(raw, CP_ACP));
+    std::u16string name;
+    switch (encoding) {
+    case NameEncoding::utf8:
+        if (!utf16_from_utf8(without_byte_order_mark(raw), name)) return write_console(widened_ansi(raw));
+        return write_console(wide(name));
+    case NameEncoding::cp1251: return write_console(wide(utf16_from_cp1251(raw)));
+    case NameEncoding::as_read: return write_console(widened_ansi(raw));
+    }
 }
-

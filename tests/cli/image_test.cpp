@@ -58,7 +58,7 @@ std::vector<Refusal> refusals() {
          bytes_of(flash_base_record + hex_record(0, 0, four_bytes) + hex_record(0, 3, four_bytes) + eof_record),
          ImageFault::overlap, 3, -1, 0x00100003},
         {"empty raw", "a.bin", {}, ImageFault::empty},
-        {"raw over 512 KiB", "a.bin", std::vector<unsigned char>(image_flash_size + 1), ImageFault::raw_too_large},
+        {"raw over 512 KiB", "a.bin", std::vector<unsigned char>(flash_size + 1), ImageFault::raw_too_large},
         {"raw that is hex", "a.bin", bytes_of(flash_base_record + eof_record), ImageFault::raw_looks_like_hex},
         {".elf without magic", "a.elf", four_bytes, ImageFault::elf_bad_magic},
         {"cut elf header", "a.bin", std::vector<unsigned char>(good_elf.begin(), good_elf.begin() + 40),
