@@ -1,6 +1,7 @@
 // zelmiran-flash against the virtual device: each command end to end, the
 // exit codes of the failures, and a production line of two devices.
 #include "image_builders.h"
+#include "support/pty_peer.h"
 #include "support/run_program.h"
 #include "support/sim_device.h"
 
@@ -10,6 +11,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -179,6 +181,55 @@ TEST_F(Flash, FailuresEndWithTheirExitCodes) {
     }
     EXPECT_EQ(file_text(folder.path() / "back.bin"), "kept");
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "back.bin.zelmiran-flash.part"));
+}
+
+// Every failure is told in the flasher's own words, English under an English
+// locale, with the exit code of the step that failed.
+TEST_F(Flash, FailureDetailsAreEnglishAndComeFromTheFailingStep) {
+    if (geteuid() != 0) GTEST_SKIP() << "ports held by others need root to set up";
+    // The ports of others are tried as another user: root may open anything.
+    const auto program = folder.path() / "zelmiran-flash";
+    std::filesystem::copy_file(ZELMIRAN_FLASH_PATH, program);
+    folder.write_file("fw.bin", text_of(pattern(3000, 9)));
+    std::filesystem::create_directories(ports());
+    PtyPeer busy(ports(), 5), denied(ports(), 6);
+    busy.open_to_all(true);
+    struct Case {
+        std::vector<std::string> device;
+        std::vector<std::string> arguments;
+        int exit_code;
+        std::string said;
+    };
+    const Case cases[] = {
+        {{}, {"--port", "COM5", "info"}, 4, "port COM5 is held by another program"},
+        {{}, {"--port", "COM6", "info"}, 4, "no access to port COM6"},
+        {{"--chip-id", "27330740"}, {"info"}, 5, "not an AT91SAM7SE512 (chip id 0x27330740)"},
+        {{"--fail-command", "01:9"}, {"write", "fw.bin"}, 11, "writing the page at 0x00100400: the device refused it"},
+        {{"--fail-command", "04:1"}, {"write", "fw.bin"}, 11, "unlocking region 0: the device refused it"},
+        {{"--corrupt", "100405"}, {"write", "fw.bin"}, 11, "comparing: the flash differs at 0x00100405"},
+        {{"--silent-after", "110"}, {"write", "fw.bin"}, 11, "programming failed: writing the page at"},
+        {{"--fail-command", "0B:1"}, {"write", "fw.bin"}, 7, "setting the boot bit: the device refused it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.said);
+        device.reset();
+        start_device(c.device);
+        std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
+        ProgramOptions options;
+        options.folder = folder.path();
+        options.arguments = {"--json"};
+        options.arguments.insert(options.arguments.end(), c.arguments.begin(), c.arguments.end());
+        options.environment = {"ZELMIRAN_COM_DIR=" + ports().string(), "LANG=C.UTF-8"};
+        options.unprivileged = c.exit_code == 4;
+        options.limit = std::chrono::seconds(60);
+        const ProgramRun run = run_program(program.string(), options);
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+        EXPECT_NE(run.out.find(R"("detail":")"), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+        const std::string shown = run.out + run.err;
+        EXPECT_TRUE(std::none_of(shown.begin(), shown.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+            << shown;
+    }
 }
 
 TEST_F(Flash, LineProgramsDevicesConnectedOneAfterTheOther) {
