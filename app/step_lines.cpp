@@ -31,7 +31,8 @@ const ExchangeTexts& exchange_texts(Step step) {
     case Step::erase: return erase_texts;
     case Step::write: return write_texts;
     case Step::lock: return lock_texts;
-    case Step::boot_bit: return boot_texts;
+    case Step::boot_bit:
+    case Step::boot_bit_clear: return boot_texts;
     default: return init_texts;
     }
 }
@@ -55,7 +56,8 @@ const char* exchange_line(const Outcome& outcome) {
     case Cause::start_not_sent:
     case Cause::no_completion:
     case Cause::completion_mark_missing:
-    case Cause::arguments_changed: return texts.no_completion;
+    case Cause::arguments_changed:
+    case Cause::boot_bit_not_cleared: return texts.no_completion;
     case Cause::mailbox_not_read: return texts.not_read;
     case Cause::command_refused: return texts.bad_status;
     default: return nullptr;

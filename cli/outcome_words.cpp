@@ -53,6 +53,7 @@ std::string step_words(const Outcome& outcome, Say say) {
     case Step::lock: return format(say("locking region %d", "защита области %d"), outcome.unit);
     case Step::boot_bit:
     case Step::cancel: return say("setting the boot bit", "установка бита загрузки");
+    case Step::boot_bit_clear: return say("clearing the boot bit", "снятие бита загрузки");
     case Step::flash_modes: return say("setting the flash timing", "настройка флеш-памяти");
     case Step::flash_state: return say("reading the flash controllers' status", "чтение состояния контроллеров флеш-памяти");
     default: return say("reading the flash", "чтение флеш-памяти");
@@ -96,6 +97,7 @@ std::string cause_words(const Outcome& outcome, Say say) {
     case Cause::locks_not_set: return say("the device does not show every region locked", "прибор не показывает защиту всех областей");
     case Cause::boot_bit_not_set:
         return format(say("the device does not show the boot bit set (code %d)", "прибор не показывает бит загрузки (код %d)"), code);
+    case Cause::boot_bit_not_cleared: return say("the device still shows the boot bit set", "прибор всё ещё показывает бит загрузки");
     default: return say("failed", "ошибка");
     }
 }

@@ -103,7 +103,6 @@ Outcome exchange(Step step, int unit = -1) {
 // One command per lock region with the index in argument 0, each told to
 // the observer; the first region is always sent.
 Outcome for_each_region(Step step, StepObserver& observer) {
-    observer.started(step);
     std::uint32_t index = 0;
     do {
         put_word(MAILBOX_ARGUMENT_0, index);
@@ -124,6 +123,28 @@ Outcome confirm_end_state() {
     if (!state.all_locked()) return failed(Step::boot_bit, Cause::locks_not_set);
     if (!state.boots_from_flash()) return failed(Step::boot_bit, Cause::boot_bit_not_set);
     return done(Step::boot_bit);
+}
+
+// The commit point must come last: a device that still shows the boot bit
+// once its flash is being erased would start a half-written image at the
+// next power-up, should the run stop. Cleared, it starts its boot monitor.
+// A bit already clear costs one status read. The outgoing mailbox is left
+// as INIT left it, so that the unlocks send what they always sent.
+Outcome clear_boot_bit_if_set() {
+    std::uint32_t status = 0;
+    if (read_flash_status(0, status) != FlashResult::ok)
+        return failure(Step::boot_bit_clear, Cause::status_unreadable, FlashResult::status_unreadable);
+    if (!(status & fsr_gpnvm2)) return done(Step::boot_bit_clear);
+    put_word(MAILBOX_COMMAND, COMMAND_GPNVM);
+    put_word(MAILBOX_ARGUMENT_0, 0);
+    put_word(MAILBOX_ARGUMENT_1, boot_from_flash_bit);
+    const Outcome cleared = exchange(Step::boot_bit_clear);
+    std::memset(mailbox_out, 0, MAILBOX_SIZE);
+    if (!cleared.ok()) return cleared;
+    if (read_flash_status(0, status) != FlashResult::ok)
+        return failure(Step::boot_bit_clear, Cause::status_unreadable, FlashResult::status_unreadable);
+    if (status & fsr_gpnvm2) return failure(Step::boot_bit_clear, Cause::boot_bit_not_cleared, completion_mark_missing);
+    return done(Step::boot_bit_clear);
 }
 
 // Pages go where INIT says; a damaged or foreign reply must not send them
@@ -158,6 +179,8 @@ Outcome prepare_flash_applet(StepObserver& observer) {
 }
 
 Outcome unlock_and_erase_all(StepObserver& observer) {
+    observer.started(Step::unlock);
+    if (Outcome cleared = clear_boot_bit_if_set(); !cleared.ok()) return cleared;
     put_word(MAILBOX_COMMAND, COMMAND_UNLOCK);
     if (Outcome unlocked = for_each_region(Step::unlock, observer); !unlocked.ok()) return unlocked;
     observer.started(Step::erase);
@@ -187,6 +210,7 @@ Outcome write_flash_page(std::uint32_t offset, const unsigned char* page) {
 
 Outcome lock_all_regions(StepObserver& observer) {
     std::memset(mailbox_out, 0, MAILBOX_SIZE);
+    observer.started(Step::lock);
     put_word(MAILBOX_COMMAND, COMMAND_LOCK);
     return for_each_region(Step::lock, observer);
 }

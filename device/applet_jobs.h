@@ -11,7 +11,8 @@
 // keeps the applet buffer address and the lock region count it reports.
 // Must run first.
 Outcome prepare_flash_applet(StepObserver& observer);
-// Unlocks every lock region, then erases the whole flash.
+// Clears the boot bit when the device shows it set, then unlocks every lock
+// region and erases the whole flash.
 Outcome unlock_and_erase_all(StepObserver& observer);
 // Sends one page (page_size bytes) to the applet buffer and writes it at
 // `offset` bytes from the start of flash.

@@ -12,6 +12,7 @@ enum class Step {
     controller_check,  // the monitor's prompt and the chip id
     flash_modes,       // the flash timing set before reads of the flash
     applet,            // flash timing, upload and INIT of the flash applet
+    boot_bit_clear,    // a boot bit found set cleared before anything is erased
     unlock,            // by lock region
     erase,
     write,             // by page
@@ -59,6 +60,7 @@ enum class Cause {
     // The end state read back.
     locks_not_set,
     boot_bit_not_set,
+    boot_bit_not_cleared,
 };
 
 struct [[nodiscard]] Outcome {

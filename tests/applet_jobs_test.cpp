@@ -31,6 +31,13 @@ std::string mailbox_reply(std::uint32_t command_word, std::uint32_t status, std:
     return "\n\r" + mailbox + ">";
 }
 
+// The monitor's answer to a flash status read.
+std::string status_reply(std::uint32_t status) {
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(status));
+    return std::string("\n\r0x") + digits + "\n\r>";
+}
+
 std::string init_reply(std::uint16_t region_count) { return mailbox_reply(0xFFFFFFFF, 0, buffer_address, region_count); }
 
 // Everything prepare_flash_applet waits for, up to the INIT reply.
@@ -130,7 +137,12 @@ TEST_F(AppletJobs, EachJobNamesItsCommandInItsErrorLines) {
                                "     Включение битов защиты  - нет выполнения команд SLB  3 \n"},
                           Case{set_boot_from_flash, prompt + back_from_go + mailbox_reply(~6u, 15),
                                "     Установка GPNVM2 ...  - неверный код статуса GPSB 15 \n"},
-                          Case{unlock_and_erase_all, "\n\r?", "     Очистка памяти  - ошибка передачи mailbox_clb 3 \n"}}) {
+                          Case{unlock_and_erase_all, status_reply(0x001) + "\n\r?",
+                               "     Очистка памяти  - ошибка передачи mailbox_clb 3 \n"},
+                          // A boot bit that the clear before the erase leaves set.
+                          Case{unlock_and_erase_all,
+                               status_reply(0x401) + prompt + back_from_go + mailbox_reply(~6u, 0, 2) + status_reply(0x401),
+                               "     Очистка памяти  - нет выполнения команд GPSB  3 \n"}}) {
         device->send(bytes_of(c.replies));
         EXPECT_EQ(shown(c.job), c.shown);
         EXPECT_FALSE(last_result.ok());
