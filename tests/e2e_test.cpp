@@ -285,6 +285,23 @@ TEST_F(Programming, DeviceSilentMidWriteEndsTheRunInBoundedTime) {
     EXPECT_EQ(device->count("link.frames_in"), 112u);
 }
 
+// A device that boots its firmware when the run starts must not boot what a
+// failed run left half written: it starts its boot monitor instead.
+TEST_F(Programming, RunFailingAfterTheEraseLeavesTheBootBitClear) {
+    for (const auto& fault : {std::vector<std::string>{"--fail-command", "01:20"}, {"--close-after", "120"}}) {
+        SCOPED_TRACE(fault[0]);
+        std::filesystem::create_directories(ports());
+        folder.write_file("ports/sim2.flash.nvm", "lock_bits 0xFFFFFFFF\ngpnvm 0 0 1\nsecurity 0\n");
+        start_device(fault);
+        const ProgramRun run = run_updater("y\n", test_image(5000));
+        EXPECT_NE(run.out.find("     Очистка памяти ........ OK \n"), std::string::npos) << run.out;
+        EXPECT_TRUE(shows_box(run.out, "Error 11"));
+        device->stop();
+        EXPECT_EQ(status_value(device->status(), "gpnvm"), "[0, 0, 0]");
+        device.reset();
+    }
+}
+
 TEST_F(Programming, RefusedPageWriteEndsTheRunWithTheAppletsStatus) {
     start_device({"--fail-command", "01:11"});  // the second page's third flash page
     const ProgramRun run = run_updater("y\n", test_image(5000));

@@ -258,8 +258,8 @@ const std::vector<Scenario> scenarios = {
     {"error11_erase_refused", Options{"--fail-command", "08:1"}, "y\n", "fw.bin", 5000},
     {"error11_compare_mismatch", Options{"--corrupt", "0x00100405"}, "y\n", "fw.bin", 3000},
     // The second page's send meets silence.
-    {"error11_silent_mid_write", Options{"--silent-after", "110"}, "y\n", "fw.bin", 5000},
-    {"error11_device_hangs_up_mid_write", Options{"--close-after", "110"}, "y\n", "fw.bin", 5000},
+    {"error11_silent_mid_write", Options{"--silent-after", "111"}, "y\n", "fw.bin", 5000},
+    {"error11_device_hangs_up_mid_write", Options{"--close-after", "111"}, "y\n", "fw.bin", 5000},
     // The applet upload's reply ends in '?' instead of the prompt.
     {"error11_upload_without_prompt", Options{"--bad-prompt", "3"}, "y\n"},
     {"error11_lock_refused", Options{"--fail-command", "02:3"}, "y\n", "fw.bin", 3000},

@@ -183,6 +183,20 @@ TEST_F(Flash, FailuresEndWithTheirExitCodes) {
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "back.bin.zelmiran-flash.part"));
 }
 
+// A write that fails after the erase leaves a device that starts its boot
+// monitor, not half an image, though the device booted its firmware before.
+TEST_F(Flash, WriteFailingAfterTheEraseLeavesTheBootBitClear) {
+    folder.write_file("fw.bin", text_of(pattern(5000, 10)));
+    for (const auto& fault : {std::vector<std::string>{"--fail-command", "01:20"}, {"--close-after", "120"}}) {
+        SCOPED_TRACE(fault[0]);
+        device.reset();
+        start_device(fault, "lock_bits 0xFFFFFFFF\ngpnvm 0 0 1\nsecurity 0\n");
+        EXPECT_EQ(flash({"write", "fw.bin"}).exit_code, 11);
+        device->stop();
+        EXPECT_EQ(status_value(device->status(), "gpnvm"), "[0, 0, 0]");
+    }
+}
+
 // Every failure is told in the flasher's own words, English under an English
 // locale, with the exit code of the step that failed.
 TEST_F(Flash, FailureDetailsAreEnglishAndComeFromTheFailingStep) {
