@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "cli/outcome_words.h"
+#include "cli/output.h"
 #include "cli/platform.h"
 #include "device/programming.h"
 #include "flash/geometry.h"
@@ -36,7 +37,8 @@ private:
 };
 
 // The progress bar of each step that goes region by region, page by page or
-// byte by byte.
+// byte by byte; the stop asked for, at the steps' safe points; and the last
+// words of an ending at once, once the flash is being changed.
 class StepBars : public StepObserver {
 public:
     StepBars(const Session& session, std::uint64_t pages, const char* read_label = "", std::uint64_t read_bytes = 0)
@@ -45,6 +47,7 @@ public:
 
     void started(Step step) override {
         const Texts& texts = session_.texts;
+        if (step == Step::unlock) prepare_last_words(session_, texts.stopped_in_programming_mode);
         switch (step) {
         case Step::unlock: return session_.progress.begin(texts.pass_erase, lock_region_count, 0);
         case Step::write: return session_.progress.begin(texts.pass_write, pages_, page_size);
@@ -56,6 +59,10 @@ public:
     }
     void advanced(Step, int units_done) override { session_.progress.update(static_cast<std::uint64_t>(units_done)); }
     void finished(Step) override { session_.progress.end(); }
+    bool should_stop() override {
+        if (stops_asked() > 0 && session_.stops_ending_steps > 1) note_line_stopping(session_);
+        return stops_asked() >= session_.stops_ending_steps;
+    }
 
 private:
     const Session& session_;
@@ -64,7 +71,26 @@ private:
     std::uint64_t read_bytes_;
 };
 
+// What a stop at `outcome`'s step left on the device.
+const char* stop_words(const Outcome& outcome, const Session& session) {
+    switch (outcome.step) {
+    case Step::unlock:
+    case Step::erase:
+    case Step::write:
+    case Step::compare:
+    case Step::lock:
+    case Step::boot_bit: return session.texts.stopped_in_programming_mode;
+    default: return session.texts.stopped_untouched;
+    }
+}
+
 void fail(CommandResult& result, const Outcome& outcome, const Session& session) {
+    if (outcome.cause == Cause::stopped) {
+        result.stopped = true;
+        result.code = stopped_by(stop_signal());
+        result.detail = stop_words(outcome, session);
+        return;
+    }
     result.code = exit_code_of(outcome);
     result.detail = step_failure_words(outcome, session.russian);
 }
@@ -85,7 +111,30 @@ bool read_flash_into(const Session& session, std::uint32_t length, const char* l
     return true;
 }
 
+// Where a read saves: `file` itself, or the target its links lead to, so
+// that a link stays a link. Empty when that is anything but a regular file
+// or a new name: a device or a FIFO is never replaced.
+std::string save_target(const std::string& file) {
+    // As many links as the system follows in one path.
+    constexpr int most_links = 40;
+    std::error_code error;
+    std::filesystem::path path = utf8_path(file);
+    for (int links = 0; links < most_links && std::filesystem::is_symlink(path, error); ++links) {
+        const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+        if (error) return "";
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return "";
+    return utf8_name(path);
+}
+
 }  // namespace
+
+void prepare_last_words(const Session& session, const std::string& words) {
+    // A progress line may be open.
+    set_last_words((session.progress.shown() ? "\n" : "") + std::string("zelmiran-flash: ") + words + "\n");
+}
 
 bool load_command_image(const Session& session, ImageFile& image, CommandResult& result) {
     ImageError error;
@@ -114,7 +163,7 @@ void program_connected_device(const Session& session, const ImageFile& image, Co
     }();
     if (!outcome.ok()) {
         fail(result, outcome, session);
-        result.detail = std::string(session.texts.run_failed) + ": " + result.detail;
+        if (!result.stopped) result.detail = std::string(session.texts.run_failed) + ": " + result.detail;
         return;
     }
     result.detail = format(session.texts.written, session.invocation.file.c_str(), image.format.c_str(),
@@ -178,45 +227,50 @@ CommandResult run_verify(const Session& session) {
 
 CommandResult run_read(const Session& session) {
     CommandResult result;
-    const std::string& file = session.invocation.file;
-    result.file = file;
+    result.file = session.invocation.file;
+    const std::string file = save_target(session.invocation.file);
+    if (file.empty()) {
+        result.code = ExitCode::cannot_create;
+        result.detail = format(session.texts.cannot_create, session.invocation.file.c_str(), session.texts.not_regular_file);
+        return result;
+    }
     // Beside the file, so that the rename stays on one file system.
     const std::string partial = file + ".zelmiran-flash.part";
     std::ofstream out(utf8_path(partial), std::ios::binary | std::ios::trunc);
     if (!out) {
         result.code = ExitCode::cannot_create;
-        result.detail = format(session.texts.cannot_create, file.c_str(), std::strerror(errno));
+        result.detail = format(session.texts.cannot_create, session.invocation.file.c_str(), std::strerror(errno));
         return result;
     }
-    // Nothing but a whole read replaces or creates the file.
+    // Nothing but a whole read replaces or creates the file, whatever stops it.
+    set_unfinished_file(partial);
+    const std::string not_written = format(session.texts.stopped_not_written, session.invocation.file.c_str());
+    prepare_last_words(session, not_written);
     const auto discard = [&] {
         out.close();
         std::error_code ignored;
         std::filesystem::remove(utf8_path(partial), ignored);
+        set_unfinished_file("");
+        if (result.stopped) result.detail = not_written;
         return result;
     };
     const DeviceConnection connection(session.invocation.port);
     if (!connection_in_hand(session, connection, result)) return discard();
-    catch_stop_request();
     const auto save = [&](std::uint32_t, const unsigned char* flash, std::uint32_t count) {
         out.write(reinterpret_cast<const char*>(flash), count);
-        return out.good() && !stop_requested();
+        return out.good();
     };
     if (!read_flash_into(session, session.invocation.size, session.texts.pass_read, save, result)) return discard();
-    if (stop_requested()) {
-        result.code = ExitCode::interrupted;
-        result.detail = session.texts.interrupted;
-        return discard();
-    }
     out.close();
     std::string reason = std::strerror(errno);
     if (out.fail() || !replace_file(partial, file, reason)) {
         result.code = ExitCode::cannot_create;
-        result.detail = format(session.texts.cannot_create, file.c_str(), reason.c_str());
+        result.detail = format(session.texts.cannot_create, session.invocation.file.c_str(), reason.c_str());
         return discard();
     }
+    set_unfinished_file("");
     result.bytes = session.invocation.size;
-    result.detail = format(session.texts.read_saved, static_cast<unsigned>(session.invocation.size), file.c_str());
+    result.detail = format(session.texts.read_saved, static_cast<unsigned>(session.invocation.size), session.invocation.file.c_str());
     return result;
 }
 

@@ -12,7 +12,15 @@ struct Session {
     const Texts& texts;
     bool russian;
     ProgressBar& progress;
+    // How many stops (Ctrl-C, SIGTERM, SIGHUP) end the work on a device at
+    // its next safe point: the first for a command; the production line
+    // lets the device in hand finish after the first.
+    int stops_ending_steps = 1;
 };
+
+// What an ending at once says, `words` (one of the texts) after the
+// program's name, on a line of its own.
+void prepare_last_words(const Session& session, const std::string& words);
 
 CommandResult run_info(const Session& session);
 CommandResult run_write(const Session& session);
@@ -26,5 +34,6 @@ CommandResult run_boot(const Session& session);
 // Notes the connection's port in `result`; false with its failure there.
 [[nodiscard]] bool connection_in_hand(const Session& session, const DeviceConnection& connection,
                                       CommandResult& result);
-// The programming run on a connected device, whose outcome goes into `result`.
+// The programming run on a connected device, whose outcome goes into `result`
+// (a stop included).
 void program_connected_device(const Session& session, const ImageFile& image, CommandResult& result);

@@ -9,11 +9,16 @@
 #include <optional>
 #include <string>
 
+// Without a port name: only_device refuses to choose among several devices
+// that answer; first_device takes the first (the production line takes
+// each as it comes).
+enum class PortChoice { only_device, first_device };
+
 class DeviceConnection {
 public:
     // Opens `port_name` (empty: searches COM1 to COM32), greets the monitor
     // and checks the controller.
-    explicit DeviceConnection(const std::string& port_name);
+    explicit DeviceConnection(const std::string& port_name, PortChoice choice = PortChoice::only_device);
     DeviceConnection(const DeviceConnection&) = delete;
     DeviceConnection& operator=(const DeviceConnection&) = delete;
 

@@ -12,7 +12,12 @@ enum class [[nodiscard]] ExitCode : int {
     differs = 12,         // verify found a difference
     usage = 64,           // unknown command or option
     cannot_create = 73,   // the output file or the log cannot be written
-    interrupted = 130,    // Ctrl-C before the command was done
+    hung_up = 129,        // SIGHUP, or the console closed, before the command was done
+    interrupted = 130,    // SIGINT (Ctrl-C)
+    terminated = 143,     // SIGTERM
 };
 
 inline int exit_number(ExitCode code) { return static_cast<int>(code); }
+
+// 128 plus the signal's number, as shells report it.
+inline ExitCode stopped_by(int signal_number) { return static_cast<ExitCode>(128 + signal_number); }

@@ -25,9 +25,15 @@ constexpr auto stop_check_interval = std::chrono::milliseconds(50);
 const std::vector<std::string> log_header = {"time_utc", "number", "port", "chip_id", "image_sha256",
                                              "exit_code", "seconds", "detail"};
 
+bool stop_asked(const Session& session) {
+    if (stops_asked() == 0) return false;
+    note_line_stopping(session);
+    return true;
+}
+
 // Half a second, cut short by Ctrl-C.
 void pause_for_look() {
-    for (auto waited = Clock::duration::zero(); waited < look_interval && !stop_requested();
+    for (auto waited = Clock::duration::zero(); waited < look_interval && stops_asked() == 0;
          waited += stop_check_interval)
         std::this_thread::sleep_for(stop_check_interval);
 }
@@ -43,8 +49,8 @@ std::string utc_now() {
 // passes or not; null on Ctrl-C.
 std::unique_ptr<DeviceConnection> wait_for_device(const Session& session) {
     for (;;) {
-        if (stop_requested()) return nullptr;
-        auto connection = std::make_unique<DeviceConnection>(session.invocation.port);
+        if (stop_asked(session)) return nullptr;
+        auto connection = std::make_unique<DeviceConnection>(session.invocation.port, PortChoice::first_device);
         const Step failed_step = connection->failure().step;
         if (connection->ok() || (failed_step != Step::port_search && failed_step != Step::port_open)) return connection;
         connection.reset();
@@ -52,8 +58,8 @@ std::unique_ptr<DeviceConnection> wait_for_device(const Session& session) {
     }
 }
 
-void wait_until_gone(const std::string& port) {
-    while (!stop_requested() && device_port_present(port.c_str())) pause_for_look();
+void wait_until_gone(const Session& session, const std::string& port) {
+    while (!stop_asked(session) && device_port_present(port.c_str())) pause_for_look();
 }
 
 CommandResult program_one(const Session& session, const ImageFile& image, const DeviceConnection& connection,
@@ -109,7 +115,11 @@ bool log_writable(const Session& session, CommandResult& refusal) {
 
 }  // namespace
 
-ExitCode run_line(const Session& session) {
+ExitCode run_line(const Session& command_session) {
+    // The device in hand is finished after the first stop; the second stops
+    // it at its next safe point.
+    Session session = command_session;
+    session.stops_ending_steps = 2;
     CommandResult refusal;
     refusal.command = "line";
     ImageFile image;
@@ -117,7 +127,6 @@ ExitCode run_line(const Session& session) {
         report_result(session, refusal);
         return refusal.code;
     }
-    catch_stop_request();
     unsigned programmed = 0;
     unsigned failed = 0;
     ExitCode first_failure = ExitCode::ok;
@@ -126,8 +135,10 @@ ExitCode run_line(const Session& session) {
         auto connection = wait_for_device(session);
         if (!connection) break;
         const CommandResult result = program_one(session, image, *connection, number);
+        prepare_last_words(session, session.texts.stopped_untouched);
         print_device_line(session, result);
-        if (result.code == ExitCode::ok) ++programmed;
+        if (result.stopped) first_failure = result.code;
+        else if (result.code == ExitCode::ok) ++programmed;
         else if (++failed == 1) first_failure = result.code;
         const bool logged = log_device(session, result, *connection, image);
         // The port goes before the wait for the device to go.
@@ -136,10 +147,11 @@ ExitCode run_line(const Session& session) {
             note(session, "zelmiran-flash: " + format(session.texts.cannot_create, session.invocation.log.c_str(), std::strerror(errno)) + "\n");
             return ExitCode::cannot_create;
         }
+        if (result.stopped || stop_asked(session)) break;
         if (session.invocation.count != 0 && number == session.invocation.count) break;
         note(session, format(session.texts.line_unplug, number));
-        wait_until_gone(result.port);
-        if (stop_requested()) break;
+        wait_until_gone(session, result.port);
+        if (stop_asked(session)) break;
     }
     const std::string summary = format(session.texts.line_summary, programmed, failed);
     if (session.invocation.json) note(session, summary);

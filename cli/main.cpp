@@ -48,6 +48,8 @@ ExitCode run(const std::vector<std::string>& arguments) {
     }
     ProgressBar progress(!invocation.quiet && is_terminal(Stream::err), texts.time_left);
     const Session session{invocation, texts, language == Language::russian, progress};
+    catch_stop_signals();
+    prepare_last_words(session, texts.stopped_untouched);
     if (invocation.command == Command::line) return run_line(session);
 
     const auto started = std::chrono::steady_clock::now();

@@ -20,7 +20,17 @@ std::string blocked_port_words(const BlockedPort& port, Say say) {
                   port.name.c_str());
 }
 
+std::string several_devices_words(const PortOutcome& search, Say say) {
+    std::string ports;
+    for (std::size_t i = 0; i < search.answered.size(); ++i) {
+        if (i > 0) ports += i + 1 == search.answered.size() ? say(" and ", " и ") : ", ";
+        ports += search.answered[i];
+    }
+    return format(say("devices on %s: choose one with --port", "приборы на %s: выберите один с --port"), ports.c_str());
+}
+
 std::string search_failure_words(const PortOutcome& search, Say say) {
+    if (search.outcome.cause == Cause::several_devices) return several_devices_words(search, say);
     std::string words = say("no device answered on COM1 to COM32", "ни один прибор не ответил на COM1 - COM32");
     for (const BlockedPort& port : search.blocked) words += "; " + blocked_port_words(port, say);
     return words;

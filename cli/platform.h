@@ -22,9 +22,22 @@ bool is_terminal(Stream stream);
 // Writes UTF-8 text; a Windows console gets it through the wide API.
 void write_text(Stream stream, const std::string& text);
 
-// From now on Ctrl-C only sets the flag that stop_requested() returns.
-void catch_stop_request();
-bool stop_requested();
+// From now on SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and
+// the closing of the console) only note that a stop was asked for, so that
+// the command stops where no reply is awaited. One that comes within 2 s of
+// the one before ends the program at once: it writes the last words to
+// standard error, removes the unfinished file, and exits with 128 plus the
+// signal's number.
+void catch_stop_signals();
+// How many stops were asked for, and the first one's signal number (on
+// Windows: SIGINT for Ctrl-C and Ctrl-Break, SIGHUP for the console's
+// closing); 0 before any.
+int stops_asked();
+int stop_signal();
+// What an ending at once says (one line, with its line end) and the file it
+// removes ("": none).
+void set_last_words(const std::string& words);
+void set_unfinished_file(const std::string& path);
 
 // Renames `from` to `to`, replacing a file `to`; both UTF-8. False with the
 // system's reason in `reason`.
@@ -33,4 +46,10 @@ bool stop_requested();
 // A UTF-8 name as a path: on Windows the wide name, not the ANSI one.
 inline std::filesystem::path utf8_path(const std::string& name) {
     return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+}
+
+// And back.
+inline std::string utf8_name(const std::filesystem::path& path) {
+    const std::u8string name = path.u8string();
+    return std::string(name.begin(), name.end());
 }

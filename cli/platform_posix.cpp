@@ -2,17 +2,61 @@
 
 #include "ui/console_box.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
 
-volatile std::sig_atomic_t stop_flag = 0;
+constexpr long again_within_ms = 2000;
 
-void note_stop(int) { stop_flag = 1; }
+volatile std::sig_atomic_t signals_seen = 0;
+volatile std::sig_atomic_t first_signal = 0;
+timespec last_signal_at{};
+
+// Two buffers for each text, so that the handler never reads one half
+// written: the one in use is switched only once the other is whole.
+struct SignalText {
+    char text[2][4096] = {};
+    volatile std::sig_atomic_t in_use = 0;
+
+    void set(const std::string& value) {
+        const int next = 1 - in_use;
+        const std::size_t length = std::min(value.size(), sizeof text[next] - 1);
+        std::memcpy(text[next], value.data(), length);
+        text[next][length] = '\0';
+        in_use = next;
+    }
+    const char* get() const { return text[in_use]; }
+};
+
+SignalText last_words;
+SignalText unfinished_file;
+
+long milliseconds_between(const timespec& from, const timespec& to) {
+    return (to.tv_sec - from.tv_sec) * 1000 + (to.tv_nsec - from.tv_nsec) / 1000000;
+}
+
+// Only async-signal-safe calls.
+void on_stop_signal(int number) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const bool again = signals_seen > 0 && milliseconds_between(last_signal_at, now) < again_within_ms;
+    last_signal_at = now;
+    if (first_signal == 0) first_signal = number;
+    signals_seen = signals_seen + 1;
+    if (!again) return;
+    const char* words = last_words.get();
+    if (write(STDERR_FILENO, words, std::strlen(words)) < 0) {
+        // Nothing more can be said.
+    }
+    if (*unfinished_file.get()) unlink(unfinished_file.get());
+    _exit(128 + number);
+}
 
 }  // namespace
 
@@ -30,14 +74,22 @@ void write_text(Stream stream, const std::string& text) {
     std::fflush(file);
 }
 
-void catch_stop_request() {
+void catch_stop_signals() {
     struct sigaction action = {};
-    action.sa_handler = note_stop;
+    action.sa_handler = on_stop_signal;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, number);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
 }
 
-bool stop_requested() { return stop_flag != 0; }
+int stops_asked() { return signals_seen; }
+
+int stop_signal() { return first_signal; }
+
+void set_last_words(const std::string& words) { last_words.set(words); }
+
+void set_unfinished_file(const std::string& path) { unfinished_file.set(path); }
 
 bool replace_file(const std::string& from, const std::string& to, std::string& reason) {
     if (std::rename(from.c_str(), to.c_str()) == 0) return true;

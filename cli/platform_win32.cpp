@@ -3,17 +3,50 @@
 #include "ui/text_encoding.h"
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string_view>
 #include <windows.h>
 
 namespace {
 
-std::atomic<bool> stop_flag = false;
+constexpr ULONGLONG again_within_ms = 2000;
+// Windows ends the process this long after the console's close event came
+// in; the command stops at its next safe point well before.
+constexpr DWORD close_grace_ms = 4500;
+constexpr int sighup = 1;
+
+std::atomic<int> signals_seen = 0;
+std::atomic<int> first_signal = 0;
+std::atomic<ULONGLONG> last_signal_at = 0;
+// The handler runs on a thread of its own: the texts are guarded.
+CRITICAL_SECTION texts_guard;
+std::string last_words;
+std::string unfinished_file;
+
+std::wstring wide(const std::string& text);
+
+void end_at_once(int number) {
+    EnterCriticalSection(&texts_guard);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), last_words.data(), static_cast<DWORD>(last_words.size()), &written,
+              nullptr);
+    if (!unfinished_file.empty()) DeleteFileW(wide(unfinished_file).c_str());
+    ExitProcess(static_cast<UINT>(128 + number));
+}
 
 BOOL WINAPI note_stop(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    stop_flag = true;
+    const bool closing = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    if (!closing && event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    const int number = closing ? sighup : SIGINT;
+    const ULONGLONG now = GetTickCount64();
+    const bool again = signals_seen > 0 && now - last_signal_at < again_within_ms;
+    last_signal_at = now;
+    int none = 0;
+    first_signal.compare_exchange_strong(none, number);
+    ++signals_seen;
+    if (again) end_at_once(number);
+    if (closing) Sleep(close_grace_ms);
     return TRUE;
 }
 
@@ -73,9 +106,26 @@ void write_text(Stream stream, const std::string& text) {
     }
 }
 
-void catch_stop_request() { SetConsoleCtrlHandler(note_stop, TRUE); }
+void catch_stop_signals() {
+    InitializeCriticalSection(&texts_guard);
+    SetConsoleCtrlHandler(note_stop, TRUE);
+}
 
-bool stop_requested() { return stop_flag; }
+int stops_asked() { return signals_seen; }
+
+int stop_signal() { return first_signal; }
+
+void set_last_words(const std::string& words) {
+    EnterCriticalSection(&texts_guard);
+    last_words = words;
+    LeaveCriticalSection(&texts_guard);
+}
+
+void set_unfinished_file(const std::string& path) {
+    EnterCriticalSection(&texts_guard);
+    unfinished_file = path;
+    LeaveCriticalSection(&texts_guard);
+}
 
 bool replace_file(const std::string& from, const std::string& to, std::string& reason) {
     if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;

@@ -22,6 +22,7 @@ public:
     // Finishes the pass's line, so that what follows starts on its own.
     void end();
     const std::string& label() const { return label_; }
+    bool shown() const { return shown_; }
 
 private:
     void draw();

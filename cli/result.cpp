@@ -24,7 +24,7 @@ std::string result_json(const CommandResult& result) {
     json.add_string("command", result.command);
     if (result.number) json.add_integer("number", *result.number);
     json.add_string("port", result.port)
-        .add_string("result", result.code == ExitCode::ok ? "ok" : "failed")
+        .add_string("result", result.stopped ? "stopped" : result.code == ExitCode::ok ? "ok" : "failed")
         .add_integer("exit_code", exit_number(result.code))
         .add_seconds("seconds", result.seconds)
         .add_string("detail", result.detail);

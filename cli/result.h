@@ -35,7 +35,8 @@ struct CommandResult {
     ExitCode code = ExitCode::ok;
     std::string port;
     double seconds = 0;
-    std::string detail;  // the reason on failure, what was done on success
+    bool stopped = false;  // a signal stopped the command; `code` tells which
+    std::string detail;    // the reason on failure or stop, what was done on success
     std::optional<ImageFacts> image;
     std::optional<InfoFacts> info;
     std::optional<Difference> difference;

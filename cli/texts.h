@@ -25,7 +25,10 @@ struct Texts {
     const char* cannot_create;
     const char* not_regular_file;
     const char* boot_done;
-    const char* interrupted;
+    const char* stopped_untouched;
+    const char* stopped_in_programming_mode;
+    const char* stopped_not_written;
+    const char* line_stopping;
     const char* info_rows;
     const char* line_waiting;
     const char* line_unplug;

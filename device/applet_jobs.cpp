@@ -105,6 +105,7 @@ Outcome exchange(Step step, int unit = -1) {
 Outcome for_each_region(Step step, StepObserver& observer) {
     std::uint32_t index = 0;
     do {
+        if (observer.should_stop()) return failure(step, Cause::stopped, 0, static_cast<int>(index));
         put_word(MAILBOX_ARGUMENT_0, index);
         if (Outcome outcome = exchange(step, static_cast<int>(index)); !outcome.ok()) return outcome;
         observer.advanced(step, static_cast<int>(++index));
@@ -180,6 +181,7 @@ Outcome prepare_flash_applet(StepObserver& observer) {
 
 Outcome unlock_and_erase_all(StepObserver& observer) {
     observer.started(Step::unlock);
+    if (observer.should_stop()) return failed(Step::boot_bit_clear, Cause::stopped);
     if (Outcome cleared = clear_boot_bit_if_set(); !cleared.ok()) return cleared;
     put_word(MAILBOX_COMMAND, COMMAND_UNLOCK);
     if (Outcome unlocked = for_each_region(Step::unlock, observer); !unlocked.ok()) return unlocked;
@@ -218,6 +220,7 @@ Outcome lock_all_regions(StepObserver& observer) {
 Outcome set_boot_from_flash(StepObserver& observer) {
     std::memset(mailbox_out, 0, MAILBOX_SIZE);
     observer.started(Step::boot_bit);
+    if (observer.should_stop()) return failed(Step::boot_bit, Cause::stopped);
     put_word(MAILBOX_COMMAND, COMMAND_GPNVM);
     put_word(MAILBOX_ARGUMENT_0, 1);
     put_word(MAILBOX_ARGUMENT_1, boot_from_flash_bit);

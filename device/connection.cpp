@@ -42,6 +42,24 @@ PortOutcome find_device(const std::function<void(int number)>& port_opened) {
     return result;
 }
 
+PortOutcome find_only_device() {
+    SearchResult search = search_device_port([](int) {}, SearchExtent::every_port);
+    PortOutcome result;
+    if (search.answered.size() == 1) {
+        result.outcome = done(Step::port_search);
+        result.port = "COM" + std::to_string(search.answered.front());
+        return result;
+    }
+    result.blocked = std::move(search.blocked);
+    if (search.answered.empty()) {
+        result.outcome = failed(Step::port_search, Cause::no_device, static_cast<int>(search.outcome));
+        return result;
+    }
+    result.outcome = failed(Step::port_search, Cause::several_devices);
+    for (const int number : search.answered) result.answered.push_back("COM" + std::to_string(number));
+    return result;
+}
+
 PortOutcome open_device(const std::string& name) {
     const NamedPortResult opened = open_device_port(name.c_str());
     PortOutcome result;

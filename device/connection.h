@@ -15,12 +15,16 @@ struct [[nodiscard]] PortOutcome {
     Outcome outcome;                   // port_search or port_open
     std::string port;                  // "COMn" or the name given; empty when no port answered
     std::vector<BlockedPort> blocked;  // the search: ports that exist but could not be used
+    std::vector<std::string> answered; // several_devices: the ports that answered
     std::string system_reason;         // a named port that did not open: the failed call and the system's words
 };
 
 // Searches COM1 to COM32, telling `port_opened` each port that opens; the
 // port that answered stays open.
 PortOutcome find_device(const std::function<void(int number)>& port_opened);
+// The same, but only when exactly one port answers: with several devices
+// connected, none is taken (several_devices).
+PortOutcome find_only_device();
 // Opens the port `name` (COMn or a device path) and greets the monitor.
 PortOutcome open_device(const std::string& name);
 

@@ -28,6 +28,7 @@ enum class Cause {
     none,
     // The port: `code` is the PortSearch number of the last port tried.
     no_device,          // the search found no port that answered
+    several_devices,    // more than one port answered, and none was chosen
     port_missing,
     port_not_opened,    // for another reason than the three around it
     port_busy,          // another program holds it
@@ -61,6 +62,9 @@ enum class Cause {
     locks_not_set,
     boot_bit_not_set,
     boot_bit_not_cleared,
+    // The observer asked the step to stop, at a point where no command
+    // waits for its reply.
+    stopped,
 };
 
 struct [[nodiscard]] Outcome {
@@ -80,11 +84,13 @@ inline Outcome failed(Step step, Cause cause, int code = 0) { return {step, caus
 
 // What a step tells while it goes: it has started, one more region or page
 // is done (`units_done` counts from 1), it is done. A program shows progress
-// from these; steps that fail end without `finished`.
+// from these; steps that fail end without `finished`. Between two regions,
+// pages or blocks, and between two steps, a step asks whether to stop.
 class StepObserver {
 public:
     virtual ~StepObserver() = default;
     virtual void started(Step) {}
     virtual void advanced(Step, int /*units_done*/) {}
     virtual void finished(Step) {}
+    virtual bool should_stop() { return false; }
 };

@@ -24,6 +24,7 @@ Outcome write_pass(ImagePages& image, StepObserver& observer) {
     observer.started(Step::write);
     unsigned char page[page_size];
     for (int index = 0;; ++index) {
+        if (observer.should_stop()) return page_failure(Step::write, Cause::stopped, index);
         const PageRead read = image.next(page);
         if (read == PageRead::failed) return page_failure(Step::write, Cause::image_unreadable, index);
         const auto offset = static_cast<std::uint32_t>(index) * page_size;
@@ -56,6 +57,7 @@ Outcome compare_pass(ImagePages& image, StepObserver& observer) {
     observer.started(Step::compare);
     unsigned char page[page_size];
     for (int index = 0;; ++index) {
+        if (observer.should_stop()) return page_failure(Step::compare, Cause::stopped, index);
         const PageRead read = image.next(page);
         if (read == PageRead::failed) return page_failure(Step::compare, Cause::image_unreadable, index);
         if (Outcome compared = compare_page(index, page); !compared.ok()) return compared;
@@ -105,6 +107,11 @@ Outcome read_flash(std::uint32_t offset, std::uint32_t length, const FlashBlockU
     for (std::uint32_t done_bytes = 0; done_bytes < length; done_bytes += read_block) {
         const std::uint32_t count = std::min(read_block, length - done_bytes);
         const std::uint32_t at = offset + done_bytes;
+        if (observer.should_stop()) {
+            Outcome outcome = failed(Step::flash_read, Cause::stopped);
+            outcome.address = flash_base + at;
+            return outcome;
+        }
         if (const MonitorResult code = monitor_read_block(flash_base + at, block.data(), count);
             code != MonitorResult::ok) {
             Outcome outcome = failed(Step::flash_read, Cause::page_not_read, static_cast<int>(code));

@@ -5,6 +5,7 @@
 #include "link/trace.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,8 +51,11 @@ std::string port_path_of(const char* name) {
 
 }  // namespace
 
-SearchResult search_device_port(const std::function<void(int number)>& port_opened) {
+SearchResult search_device_port(const std::function<void(int number)>& port_opened, SearchExtent extent) {
     SearchResult result;
+    // The first port that answers waits aside, greeted once, while the
+    // others are tried.
+    std::optional<ParkedPort> first_answer;
     for (int number = first_port_number; number <= last_port_number; ++number) {
         close_port();
         const PortOpen opened = platform_open_port(number);
@@ -67,10 +71,21 @@ SearchResult search_device_port(const std::function<void(int number)>& port_open
         result.outcome = greet_open_port(name.c_str());
         if (result.outcome == PortSearch::found) {
             result.port_number = number;
-            return result;
+            if (extent == SearchExtent::first_answer) return result;
+            result.answered.push_back(number);
+            if (!first_answer) {
+                first_answer = platform_park_port();
+                continue;
+            }
         }
         close_port();
     }
+    if (!first_answer) return result;
+    result.outcome = PortSearch::found;
+    result.port_number = result.answered.front();
+    // One answer: that port is the device's, open and greeted.
+    if (result.answered.size() == 1) platform_resume_port(*first_answer);
+    else platform_close_parked(*first_answer);
     return result;
 }
 

@@ -55,13 +55,19 @@ struct BlockedPort {
 struct [[nodiscard]] SearchResult {
     PortSearch outcome = PortSearch::not_opened;  // on the last port tried
     int port_number = 0;                          // of the port that answered; 0 when none
+    std::vector<int> answered;                    // every_port: the numbers of all that answered
     std::vector<BlockedPort> blocked;
 };
 
+// first_answer: a port that answers stays open and ends the search;
+// every_port: the search goes on to COM32, noting each port that answers;
+// when only one did, it stays open, greeted once; otherwise none does.
+enum class SearchExtent { first_answer, every_port };
+
 // Tries COM1 to COM32 in turn and greets the boot monitor on each port that
-// opens, after telling `port_opened` its number; a port that answers stays
-// open and ends the search.
-SearchResult search_device_port(const std::function<void(int number)>& port_opened);
+// opens, after telling `port_opened` its number.
+SearchResult search_device_port(const std::function<void(int number)>& port_opened,
+                                SearchExtent extent = SearchExtent::first_answer);
 
 // The port number of a name COMn (any n from 1, any case), or 0 for any
 // other name.

@@ -32,6 +32,15 @@ bool platform_read_call(unsigned char* destination, std::uint32_t count, std::ui
 bool platform_write_call(const unsigned char* source, std::uint32_t count, std::uint32_t* feedback);
 void platform_close_port();
 bool platform_port_open();
+// The open port set aside, so that the search can try the others without
+// greeting this one again; taken back, or closed, later.
+struct ParkedPort {
+    std::intptr_t handle;
+    std::string name;
+};
+ParkedPort platform_park_port();
+void platform_resume_port(const ParkedPort& port);
+void platform_close_parked(const ParkedPort& port);
 // Milliseconds from an arbitrary origin, wrapping at 2^32.
 std::uint32_t platform_tick_ms();
 const char* platform_failure();

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -94,6 +95,14 @@ PortOpen platform_open_port_path(const char* path) {
         if (reason == ENOENT || reason == ENXIO || reason == ENODEV) return PortOpen::missing;
         return reason == EACCES || reason == EPERM ? PortOpen::denied : PortOpen::failed;
     }
+    // One program at a time on a port, root's included, for which TIOCEXCL
+    // does not hold: the lock goes with the descriptor, at close or exit.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int reason = errno;
+        fail("flock");
+        close(fd);
+        return reason == EWOULDBLOCK ? PortOpen::busy : PortOpen::failed;
+    }
     // The port is ours alone while the updater runs, as on Windows.
     if (ioctl(fd, TIOCEXCL) != 0) {
         fail("ioctl TIOCEXCL");
@@ -166,6 +175,19 @@ void platform_close_port() {
 }
 
 bool platform_port_open() { return port_fd >= 0; }
+
+ParkedPort platform_park_port() {
+    const ParkedPort parked{port_fd, port_path};
+    port_fd = -1;
+    return parked;
+}
+
+void platform_resume_port(const ParkedPort& port) {
+    port_fd = static_cast<int>(port.handle);
+    port_path = port.name;
+}
+
+void platform_close_parked(const ParkedPort& port) { close(static_cast<int>(port.handle)); }
 
 std::uint32_t platform_tick_ms() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();

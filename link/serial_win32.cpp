@@ -124,6 +124,19 @@ void platform_close_port() {
 
 bool platform_port_open() { return port_handle != nullptr; }
 
+ParkedPort platform_park_port() {
+    const ParkedPort parked{reinterpret_cast<std::intptr_t>(port_handle), port_name};
+    port_handle = nullptr;
+    return parked;
+}
+
+void platform_resume_port(const ParkedPort& port) {
+    port_handle = reinterpret_cast<HANDLE>(port.handle);
+    std::snprintf(port_name, sizeof port_name, "%s", port.name.c_str());
+}
+
+void platform_close_parked(const ParkedPort& port) { CloseHandle(reinterpret_cast<HANDLE>(port.handle)); }
+
 std::uint32_t platform_tick_ms() { return GetTickCount(); }
 
 const char* platform_failure() { return failure; }

@@ -75,12 +75,11 @@ PtyLink::PortEvents PtyLink::take_port_events() {
         if (got <= 0) break;
         for (ssize_t at = 0; at < got;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            events.opened |= (event->mask & IN_OPEN) != 0;
-            events.closed |= (event->mask & IN_CLOSE) != 0;
+            if (event->mask & IN_OPEN) events.new_user |= users_++ == 0;
+            if ((event->mask & IN_CLOSE) && users_ > 0 && --users_ == 0) ioctl(slave_, TIOCNXCL);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    if (events.closed) ioctl(slave_, TIOCNXCL);
     return events;
 }
 

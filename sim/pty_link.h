@@ -28,12 +28,14 @@ public:
     int port_watch() const { return watch_; }
 
     struct PortEvents {
-        bool opened = false;
-        bool closed = false;
+        bool new_user = false;  // the port was opened while no one had it open
     };
-    // What happened to the port since the last call. A user's exclusive
-    // claim (TIOCEXCL) is lifted once it closes, or the next run of an
-    // unprivileged updater could not open the port.
+    // What happened to the port since the last call. A second program that
+    // opens the port while it is in use (root may, whatever TIOCEXCL says)
+    // changes nothing for the one using it, as on a real USB serial port.
+    // A user's exclusive claim (TIOCEXCL) is lifted once the last user
+    // closes, or the next run of an unprivileged updater could not open the
+    // port.
     PortEvents take_port_events();
     // What has arrived, at most `size` bytes; 0 when nothing has.
     std::size_t read(std::uint8_t* buffer, std::size_t size);
@@ -51,6 +53,7 @@ private:
     int master_ = -1;
     int slave_ = -1;
     int watch_ = -1;
+    int users_ = 0;  // the port's open descriptors, the device's own not counted
 };
 
 }  // namespace sim

@@ -150,7 +150,7 @@ private:
         }
         const PtyLink::PortEvents events = link_.take_port_events();
         // Replies still waiting for an earlier user do not reach the new one.
-        if (events.opened) output_.clear();
+        if (events.new_user) output_.clear();
         counters_.bytes_in += input.size();
         monitor_.receive(input.data(), input.size(), Clock::now());
     }

@@ -132,6 +132,16 @@ bool platform_write_call(const unsigned char* source, std::uint32_t count, std::
 
 void platform_close_port() { port_open = false; }
 
+// The updater's search stops at the first answer and never parks a port.
+ParkedPort platform_park_port() {
+    port_open = false;
+    return {1, "COM"};
+}
+
+void platform_resume_port(const ParkedPort&) { port_open = true; }
+
+void platform_close_parked(const ParkedPort&) {}
+
 bool platform_port_open() { return port_open; }
 
 std::uint32_t platform_tick_ms() { return clock_ms; }

@@ -11,6 +11,9 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -195,6 +198,97 @@ TEST_F(Flash, WriteFailingAfterTheEraseLeavesTheBootBitClear) {
         device->stop();
         EXPECT_EQ(status_value(device->status(), "gpnvm"), "[0, 0, 0]");
     }
+}
+
+// A signal stops a command where no reply is awaited: the device is left in
+// programming mode (never with half an image and the boot bit), a read
+// leaves no partial file, and the result says "stopped".
+TEST_F(Flash, SignalsStopCommandsAtASafePoint) {
+    folder.write_file("fw.bin", text_of(pattern(flash_size, 11)));
+    struct Case {
+        int signal;
+        std::vector<std::string> device;
+        std::vector<std::string> arguments;
+        std::chrono::milliseconds after;
+    };
+    const Case cases[] = {
+        {SIGINT, {"--timing", "realistic"}, {"--json", "write", "fw.bin"}, std::chrono::milliseconds(3000)},
+        {SIGTERM, {"--timing", "realistic"}, {"--json", "write", "fw.bin"}, std::chrono::milliseconds(3000)},
+        {SIGTERM, {"--latency-ms", "20"}, {"--json", "read", "back.bin"}, std::chrono::milliseconds(500)},
+        {SIGHUP, {"--latency-ms", "20"}, {"--json", "read", "back.bin"}, std::chrono::milliseconds(500)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments[1] + " " + std::to_string(c.signal));
+        device.reset();
+        start_device(c.device, "lock_bits 0xFFFFFFFF\ngpnvm 0 0 1\nsecurity 0\n");
+        folder.write_file("back.bin", "kept");
+        ProgramOptions options;
+        options.folder = folder.path();
+        options.arguments = c.arguments;
+        options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
+        options.limit = std::chrono::seconds(60);
+        options.signal = c.signal;
+        options.signal_after = c.after;
+        const ProgramRun run = run_program(ZELMIRAN_FLASH_PATH, options);
+        EXPECT_EQ(run.exit_code, 128 + c.signal) << run.out << run.err;
+        EXPECT_LT(run.after_signal, std::chrono::seconds(5));
+        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+        EXPECT_NE(run.out.find(R"("result":"stopped")"), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find("stopped: "), std::string::npos) << run.err;
+        EXPECT_EQ(file_text(folder.path() / "back.bin"), "kept");
+        EXPECT_FALSE(std::filesystem::exists(folder.path() / "back.bin.zelmiran-flash.part"));
+        device->stop();
+        if (c.arguments[1] == "write") {
+            EXPECT_EQ(status_value(device->status(), "gpnvm"), "[0, 0, 0]");
+        }
+    }
+}
+
+// While one program works on a port, another is refused it without a byte
+// sent, root or not; with two devices and no port named, none is guessed.
+TEST_F(Flash, OneProgramPerPortAndNoGuessing) {
+    folder.write_file("fw.bin", text_of(pattern(96 * 1024, 12)));
+    folder.write_file("f_write.txt", "fw.bin");
+    start_device({"--timing", "realistic"});
+    ProgramRun write;
+    std::thread writer([&] { write = flash({"write", "fw.bin"}); });
+    while (device->count("monitor.S") < 3) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const ProgramRun info = flash({"--port", "COM2", "info"});
+    ProgramOptions options;
+    options.folder = folder.path();
+    options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
+    const ProgramRun update = run_program(ZELMIRAN_UPDATE_PATH, options);
+    writer.join();
+    EXPECT_EQ(info.exit_code, 4);
+    EXPECT_NE(info.err.find("port COM2 is held by another program"), std::string::npos) << info.err;
+    EXPECT_NE(update.out.find("/COM2 занят другой программой"), std::string::npos) << update.out;
+    EXPECT_NE(update.out.find("Error 4"), std::string::npos) << update.out;
+    EXPECT_EQ(write.exit_code, 0) << write.err;
+    EXPECT_EQ(device->count("monitor.greeting"), 1u);
+
+    device.reset();
+    start_device();
+    SimDevice other(ports(), 4);
+    const ProgramRun guessed = flash({"write", "fw.bin"});
+    EXPECT_EQ(guessed.exit_code, 4);
+    EXPECT_NE(guessed.err.find("devices on COM2 and COM4: choose one with --port"), std::string::npos) << guessed.err;
+    EXPECT_EQ(device->count("efc0.WP") + other.count("efc0.WP"), 0u);
+}
+
+// A read saves through a link into its target, and never over a device.
+TEST_F(Flash, ReadSavesThroughLinksAndNeverOverADevice) {
+    start_device();
+    folder.write_file("target.bin", "old");
+    std::filesystem::create_symlink("target.bin", folder.path() / "link.bin");
+    EXPECT_EQ(flash({"read", "link.bin", "--size", "1024"}).exit_code, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.path() / "link.bin"));
+    EXPECT_EQ(file_text(folder.path() / "target.bin").size(), 1024u);
+    if (geteuid() != 0) GTEST_SKIP() << "a device node needs root";
+    const auto node = folder.path() / "node";
+    ASSERT_EQ(mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
+    const ProgramRun run = flash({"read", "node"});
+    EXPECT_EQ(run.exit_code, 73) << run.err;
+    EXPECT_TRUE(std::filesystem::is_character_file(node));
 }
 
 // Every failure is told in the flasher's own words, English under an English

@@ -60,12 +60,20 @@ ProgramRun run_program(const std::string& path, const ProgramOptions& options) {
     if (in[1] >= 0) fcntl(in[1], F_SETFL, O_NONBLOCK);
 
     ProgramRun run;
-    const auto deadline = std::chrono::steady_clock::now() + options.limit;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + options.limit;
+    auto signal_at = options.signal ? Clock::now() + options.signal_after : Clock::time_point::max();
+    Clock::time_point signalled = Clock::time_point::max();
     bool out_open = true, err_open = true;
     while (out_open || err_open) {
+        if (Clock::now() >= signal_at) {
+            kill(child, options.signal);
+            signalled = Clock::now();
+            signal_at = Clock::time_point::max();
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+            std::min(deadline, signal_at) - Clock::now() + std::chrono::milliseconds(1));
+        if (Clock::now() >= deadline) {
             run.timed_out = true;
             kill(child, SIGKILL);
             break;
@@ -87,6 +95,8 @@ ProgramRun run_program(const std::string& path, const ProgramOptions& options) {
             if (n < 0 || written == options.input.size()) close(in[1]), in[1] = -1;
         }
     }
+    if (signalled != Clock::time_point::max())
+        run.after_signal = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - signalled);
     if (in[1] >= 0) close(in[1]);
     close(out[0]);
     close(err[0]);

@@ -10,6 +10,8 @@
 struct ProgramRun {
     int exit_code = -1;  // -1 when it did not exit normally
     bool timed_out = false;
+    // From the signal (ProgramOptions::signal) to the end of the output.
+    std::chrono::milliseconds after_signal{0};
     std::string out;
     std::string err;
 };
@@ -23,6 +25,9 @@ struct ProgramOptions {
     std::chrono::milliseconds limit{20000};
     // Run under the unprivileged user "nobody" when started as root.
     bool unprivileged = false;
+    // A signal sent to the program `signal_after` from its start; 0: none.
+    int signal = 0;
+    std::chrono::milliseconds signal_after{0};
 };
 
 ProgramRun run_program(const std::string& path, const ProgramOptions& options);
