@@ -1,6 +1,6 @@
 // What zelmiran-flash needs from its platform (platform_posix.cpp,
 // platform_win32.cpp): the language, the arguments, the console, Ctrl-C and
-// the replacement of a file.
+// the replacement of a file, the width of the terminal.
 #pragma once
 
 #include <filesystem>
@@ -34,3 +34,7 @@ bool stop_requested();
 inline std::filesystem::path utf8_path(const std::string& name) {
     return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
 }
+
+// Columns of the terminal (console window) the stream goes to; 0 when that is
+// unknown or the stream goes to no terminal.
+int terminal_columns(Stream stream);
