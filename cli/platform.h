@@ -1,6 +1,6 @@
 // What zelmiran-flash needs from its platform (platform_posix.cpp,
 // platform_win32.cpp): the language, the arguments, the console, Ctrl-C and
-// the replacement of a file.
+// the replacement of a file, the width of the terminal.
 #pragma once
 
 #include <filesystem>
@@ -53,3 +53,7 @@ inline std::string utf8_name(const std::filesystem::path& path) {
     const std::u8string name = path.u8string();
     return std::string(name.begin(), name.end());
 }
+
+// Columns of the terminal (console window) the stream goes to; 0 when that is
+// unknown or the stream goes to no terminal.
+int terminal_columns(Stream stream);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -95,4 +96,10 @@ bool replace_file(const std::string& from, const std::string& to, std::string& r
     if (std::rename(from.c_str(), to.c_str()) == 0) return true;
     reason = std::strerror(errno);
     return false;
+}
+
+int terminal_columns(Stream stream) {
+    winsize size = {};
+    if (ioctl(stream == Stream::out ? STDOUT_FILENO : STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
 }

@@ -132,3 +132,11 @@ bool replace_file(const std::string& from, const std::string& to, std::string& r
     reason = system_reason(GetLastError());
     return false;
 }
+
+// The window's width, not the buffer's: columns scrolled out of sight would
+// hide the end of the line.
+int terminal_columns(Stream stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info = {};
+    if (!GetConsoleScreenBufferInfo(handle_of(stream), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}

@@ -1,5 +1,5 @@
 // The progress bar of one pass on standard error: percent, KiB/s and time
-// left, redrawn in place. Off when standard error is no terminal or with
+// left, redrawn in place within the terminal's width. Off when standard error is no terminal or with
 // --quiet; then every call does nothing.
 #pragma once
 
@@ -26,6 +26,9 @@ public:
 
 private:
     void draw();
+    std::string line_within(std::size_t room) const;
+    std::string rate_and_time_left() const;
+    std::string rate_text(double rate, unsigned left) const;
 
     using Clock = std::chrono::steady_clock;
     bool shown_;

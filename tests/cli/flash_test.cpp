@@ -136,13 +136,39 @@ TEST_F(Flash, ProgressBarsOnATerminalOnly) {
     options.folder = folder.path();
     options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
     for (const bool quiet : {false, true}) {
-        options.arguments = {"-qec", command + (quiet ? " --quiet" : ""), "/dev/null"};
+        options.arguments = {"-qec", command + (quiet ? " --quiet" : ""), (folder.path() / "typescript").string()};
         const ProgramRun run = run_program("/usr/bin/script", options);
         EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
         for (const char* shown : {"\rerase       [", "\rwrite       [##############################] 100%", " KiB/s ",
                                   "\rcompare     [", "\rlock        ["})
             EXPECT_EQ(run.out.find(shown) != std::string::npos, !quiet) << shown << " in " << run.out;
         EXPECT_NE(run.out.find("fw.bin written and verified"), std::string::npos) << run.out;
+    }
+}
+
+// A line wider than the terminal would wrap, and every redraw would then
+// start a line of its own.
+TEST_F(Flash, ProgressBarsFitANarrowTerminal) {
+    start_device({"--timing", "realistic"});
+    folder.write_file("fw.bin", text_of(pattern(40 * 1024, 9)));
+    ProgramOptions options;
+    options.folder = folder.path();
+    options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
+    for (const std::string language : {"C", "ru_RU.UTF-8"}) {
+        // Standard output goes to a file, so the terminal shows the bars alone.
+        const std::string command =
+            "stty cols 40; LC_ALL=" + language + " " + ZELMIRAN_FLASH_PATH + " write fw.bin >said.txt";
+        options.arguments = {"-qec", command, (folder.path() / "typescript").string()};
+        const ProgramRun run = run_program("/usr/bin/script", options);
+        EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+        std::size_t widest = 0, width = 0;
+        for (const char c : run.out) {
+            if (c == '\r' || c == '\n') width = 0;
+            else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) widest = std::max(widest, ++width);
+        }
+        EXPECT_LE(widest, 40u) << language << ":" << run.out;
+        EXPECT_NE(run.out.find("100%"), std::string::npos) << run.out;
+        EXPECT_TRUE(run.out.ends_with('\n')) << run.out;
     }
 }
 
