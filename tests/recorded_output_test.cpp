@@ -104,9 +104,9 @@ Streams run_scenario(const Scenario& scenario) {
 }
 
 // Streams longer than this are kept as digests of 1 KiB blocks, so that a
-// run of many pages does not make a recording of hundreds of kilobytes;
-// the block that differs still says where to look.
-constexpr std::size_t kept_whole_limit = 48 * 1024;
+// run that uploads the applet and writes pages does not make a recording of
+// many kilobytes; the block that differs still says where to look.
+constexpr std::size_t kept_whole_limit = 2 * 1024;
 constexpr std::size_t digest_block = 1024;
 constexpr std::size_t digest_size = 8;
 
@@ -147,7 +147,7 @@ std::string recording(const Scenario& scenario, const Streams& streams) {
         const bool digested = bytes->size() > kept_whole_limit;
         text += std::string("[") + label + " " + std::to_string(bytes->size()) +
                 (digested ? " bytes as FNV-1a digests of 1024-byte blocks]\n" : "]\n");
-        text += as_hex(kept_form(*bytes), digested ? digest_size : hex_line_bytes);
+        text += as_hex(kept_form(*bytes), hex_line_bytes);
     }
     return text;
 }
