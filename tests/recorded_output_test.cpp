@@ -235,40 +235,24 @@ void expect_same(const char* what, const KeptStream& recorded, const std::string
 }
 
 const std::vector<Scenario> scenarios = {
-    {"success_3000_bytes", Options{}, "y\n", "fw.bin", 3000},
     // 41 pages: the write and the compare each show a progress dot.
     {"success_41000_bytes", Options{}, "y\n", "fw.bin", 41000},
     {"cancel_of_programming_mode", Options{}, "n\ny\n"},
-    {"no_then_no", Options{}, "n\nn\n"},
-    {"cancel", Options{}, "c\n"},
     {"error1_no_job_file", Options{}, "y\n", std::nullopt},
     {"error2_line_break_after_name", Options{}, "y\n", "fw.bin\n"},
     {"error3_no_image", Options{}, "y\n", "fw.bin", std::nullopt},
-    {"error3_empty_image", Options{}, "y\n", "fw.bin", 0},
     {"error4_no_device", std::nullopt, "y\n"},
-    {"error4_silent_device", Options{"--greeting", "silent"}, "y\n"},
     {"error5_monitor_without_commands", Options{"--greeting", "short"}, "y\n"},
     {"error5_wrong_controller", Options{"--chip-id", "0x272A0940"}, "y\n"},
     {"error7_cancel_refused", Options{"--fail-command", "0B:1"}, "n\ny\n"},
-    {"error7_cancel_never_ready", Options{"--fsr-never-ready"}, "n\ny\n"},
-    {"error7_boot_bit_not_shown", Options{"--ignore-gpnvm"}, "n\ny\n"},
     // The second page's third flash page.
     {"error11_page_write_refused", Options{"--fail-command", "01:11"}, "y\n", "fw.bin", 5000},
-    {"error11_unlock_refused", Options{"--stuck-lock", "5"}, "y\n", "fw.bin", 5000},
-    {"error11_erase_refused", Options{"--fail-command", "08:1"}, "y\n", "fw.bin", 5000},
     {"error11_compare_mismatch", Options{"--corrupt", "0x00100405"}, "y\n", "fw.bin", 3000},
     // The second page's send meets silence.
     {"error11_silent_mid_write", Options{"--silent-after", "111"}, "y\n", "fw.bin", 5000},
-    {"error11_device_hangs_up_mid_write", Options{"--close-after", "111"}, "y\n", "fw.bin", 5000},
     // The applet upload's reply ends in '?' instead of the prompt.
     {"error11_upload_without_prompt", Options{"--bad-prompt", "3"}, "y\n"},
-    {"error11_lock_refused", Options{"--fail-command", "02:3"}, "y\n", "fw.bin", 3000},
-    {"error11_boot_bit_refused", Options{"--fail-command", "0B:1"}, "y\n", "fw.bin", 3000},
-    {"error11_lock_bits_not_set", Options{"--ignore-lock", "20"}, "y\n", "fw.bin", 3000},
     {"error11_gpnvm2_not_set", Options{"--ignore-gpnvm"}, "y\n", "fw.bin", 3000},
-    // The first unlock never runs; the last page's byte count arrives altered.
-    {"error11_applet_not_run", Options{"--skip-run", "2"}, "y\n"},
-    {"error11_command_altered", Options{"--flip-byte", "40:13:01"}, "y\n", "fw.bin", 3000},
 };
 
 // Test names and failures show the scenario by its name, not as raw bytes.
