@@ -32,7 +32,16 @@ enum command_code {
     COMMAND_UNLOCK = 5,
     COMMAND_GPNVM = 6,
     COMMAND_SECURITY = 7,
+    // CRC-32 (reflected polynomial 0xEDB88320, initial and final value
+    // 0xFFFFFFFF, as zlib's) of each CHECKSUM_BLOCK_SIZE block of a flash
+    // range, into the buffer: argument 0 the destination, argument 1 the
+    // range's length in bytes, argument 2 its offset from the flash's start,
+    // both whole blocks. One little-endian word per block; argument 0 then
+    // holds the length, as WRITE's does.
+    COMMAND_CHECKSUM = 8,
 };
+
+#define CHECKSUM_BLOCK_SIZE 1024u
 
 // SECURITY sets a bit that only a full chip erase clears, and the host never
 // asks for it: it acts only with this key in argument 0, so that no single
