@@ -66,7 +66,7 @@ const char* exchange_line(const Outcome& outcome) {
 
 }  // namespace
 
-void StepLines::started(Step step) {
+void StepLines::started(Step step, int) {
     switch (step) {
     case Step::applet: oem_print("     Подготовка данных ... "); break;
     case Step::unlock: oem_print("     Очистка памяти "); break;

@@ -8,7 +8,7 @@
 // pages, " OK " when it is done.
 class StepLines : public StepObserver {
 public:
-    void started(Step step) override;
+    void started(Step step, int units) override;
     void advanced(Step step, int units_done) override;
     void finished(Step step) override;
 };

@@ -14,45 +14,23 @@
 
 namespace {
 
-// The image in whole pages, erased flash after its end.
-class PaddedPages : public ImagePages {
-public:
-    explicit PaddedPages(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
-
-    std::uint32_t count() const { return static_cast<std::uint32_t>((bytes_.size() + page_size - 1) / page_size); }
-
-    PageRead next(unsigned char* page) override {
-        const std::size_t start = static_cast<std::size_t>(next_page_) * page_size;
-        const std::size_t length = std::min<std::size_t>(page_size, bytes_.size() - start);
-        std::fill(page, page + page_size, 0xFF);
-        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(start), length, page);
-        return ++next_page_ < count() ? PageRead::more : PageRead::last;
-    }
-
-    void rewind() override { next_page_ = 0; }
-
-private:
-    const std::vector<unsigned char>& bytes_;
-    std::uint32_t next_page_ = 0;
-};
-
-// The progress bar of each step that goes region by region, page by page or
-// byte by byte; the stop asked for, at the steps' safe points; and the last
-// words of an ending at once, once the flash is being changed.
+// The progress bar of each step that goes region by region, block by block
+// or byte by byte; the stop asked for, at the steps' safe points; and the
+// last words of an ending at once, once the flash is being changed.
 class StepBars : public StepObserver {
 public:
-    StepBars(const Session& session, std::uint64_t pages, const char* read_label = "", std::uint64_t read_bytes = 0)
-        : session_(session), pages_(pages), read_label_(read_label), read_bytes_(read_bytes) {}
+    explicit StepBars(const Session& session, const char* read_label = "", std::uint64_t read_bytes = 0)
+        : session_(session), read_label_(read_label), read_bytes_(read_bytes) {}
     ~StepBars() override { session_.progress.end(); }
 
-    void started(Step step) override {
+    void started(Step step, int units) override {
         const Texts& texts = session_.texts;
-        if (step == Step::unlock) prepare_last_words(session_, texts.stopped_in_programming_mode);
+        if (step == Step::checksum) prepare_last_words(session_, texts.stopped_in_programming_mode);
+        const auto total = static_cast<std::uint64_t>(units);
         switch (step) {
-        case Step::unlock: return session_.progress.begin(texts.pass_erase, lock_region_count, 0);
-        case Step::write: return session_.progress.begin(texts.pass_write, pages_, page_size);
-        case Step::compare: return session_.progress.begin(texts.pass_compare, pages_, page_size);
-        case Step::lock: return session_.progress.begin(texts.pass_lock, lock_region_count, 0);
+        case Step::unlock: return session_.progress.begin(texts.pass_unlock, total, 0);
+        case Step::write: return session_.progress.begin(texts.pass_write, total, page_size);
+        case Step::lock: return session_.progress.begin(texts.pass_lock, total, 0);
         case Step::flash_read: return session_.progress.begin(read_label_, read_bytes_, 1);
         default: return;
         }
@@ -66,7 +44,6 @@ public:
 
 private:
     const Session& session_;
-    std::uint64_t pages_;
     const char* read_label_;
     std::uint64_t read_bytes_;
 };
@@ -74,10 +51,10 @@ private:
 // What a stop at `outcome`'s step left on the device.
 const char* stop_words(const Outcome& outcome, const Session& session) {
     switch (outcome.step) {
+    case Step::checksum:
     case Step::unlock:
-    case Step::erase:
     case Step::write:
-    case Step::compare:
+    case Step::check:
     case Step::lock:
     case Step::boot_bit: return session.texts.stopped_in_programming_mode;
     default: return session.texts.stopped_untouched;
@@ -97,14 +74,14 @@ void fail(CommandResult& result, const Outcome& outcome, const Session& session)
 
 // Reads `length` bytes from the flash's start, handing each block to `use`;
 // false with the failure in `result`.
-bool read_flash_into(const Session& session, std::uint32_t length, const char* label, const FlashBlockUse& use,
-                     CommandResult& result) {
+bool read_flash_into(const Session& session, std::uint32_t offset, std::uint32_t length, const char* label,
+                     const FlashBlockUse& use, CommandResult& result) {
     if (Outcome prepared = prepare_flash_reads(); !prepared.ok()) {
         fail(result, prepared, session);
         return false;
     }
-    StepBars bars(session, 0, label, length);
-    if (Outcome read = read_flash(0, length, use, bars); !read.ok()) {
+    StepBars bars(session, label, length);
+    if (Outcome read = read_flash(offset, length, use, bars); !read.ok()) {
         fail(result, read, session);
         return false;
     }
@@ -127,6 +104,23 @@ std::string save_target(const std::string& file) {
     const auto status = std::filesystem::symlink_status(path, error);
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return "";
     return utf8_name(path);
+}
+
+// With --run, once the boot bit is set: the device starts its firmware now,
+// not at its next power-up.
+void restart_if_asked(const Session& session, CommandResult& result) {
+    if (!session.invocation.run) return;
+    if (Outcome restarted = restart_controller(); !restarted.ok()) return fail(result, restarted, session);
+    result.detail += session.texts.restarted;
+}
+
+// What the flash must hold after writing `image`: the image, erased flash
+// around it, or with `keep_rest` the flash outside its blocks as it is.
+FlashTarget flash_target(const ImageFile& image, bool keep_rest) {
+    FlashTarget target{std::vector<unsigned char>(flash_size, 0xFF), std::vector<bool>(flash_pages, keep_rest)};
+    std::copy(image.bytes.begin(), image.bytes.end(), target.contents.begin());
+    for (std::size_t block = 0; block * page_size < image.bytes.size(); ++block) target.kept[block] = false;
+    return target;
 }
 
 }  // namespace
@@ -156,18 +150,21 @@ bool connection_in_hand(const Session& session, const DeviceConnection& connecti
 }
 
 void program_connected_device(const Session& session, const ImageFile& image, CommandResult& result) {
-    PaddedPages pages(image.bytes);
+    const Invocation& invocation = session.invocation;
+    WriteTally tally;
     const Outcome outcome = [&] {
-        StepBars bars(session, pages.count());
-        return program_flash(pages, bars);
+        StepBars bars(session);
+        return write_changed_blocks(flash_target(image, invocation.keep_rest), invocation.full, tally, bars);
     }();
     if (!outcome.ok()) {
         fail(result, outcome, session);
         if (!result.stopped) result.detail = std::string(session.texts.run_failed) + ": " + result.detail;
         return;
     }
-    result.detail = format(session.texts.written, session.invocation.file.c_str(), image.format.c_str(),
-                           image.bytes.size(), image.sha256.c_str());
+    result.written = WrittenFacts{tally.blocks_written, tally.blocks_unchanged};
+    result.detail = format(session.texts.written, invocation.file.c_str(), image.format.c_str(), image.bytes.size(),
+                           image.sha256.c_str(), tally.blocks_written, tally.blocks_unchanged);
+    restart_if_asked(session, result);
 }
 
 CommandResult run_info(const Session& session) {
@@ -196,12 +193,10 @@ CommandResult run_write(const Session& session) {
     return result;
 }
 
-CommandResult run_verify(const Session& session) {
-    CommandResult result;
-    ImageFile image;
-    if (!load_command_image(session, image, result)) return result;
-    const DeviceConnection connection(session.invocation.port);
-    if (!connection_in_hand(session, connection, result)) return result;
+namespace {
+
+// Every byte of the image read back and compared.
+void verify_read_back(const Session& session, const ImageFile& image, CommandResult& result) {
     Difference difference;
     const auto compare = [&](std::uint32_t offset, const unsigned char* flash, std::uint32_t count) {
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -210,18 +205,49 @@ CommandResult run_verify(const Session& session) {
         }
         return true;
     };
-    if (!read_flash_into(session, static_cast<std::uint32_t>(image.bytes.size()), session.texts.pass_verify, compare,
-                         result))
-        return result;
+    if (!read_flash_into(session, 0, static_cast<std::uint32_t>(image.bytes.size()), session.texts.pass_verify,
+                         compare, result))
+        return;
     result.difference = difference;
     if (difference.count == 0) {
         result.detail = format(session.texts.verify_match, session.invocation.file.c_str(), image.bytes.size());
-        return result;
+        return;
     }
     result.code = ExitCode::differs;
     result.detail = format(session.texts.verify_differs, session.invocation.file.c_str(),
                            static_cast<unsigned>(difference.address), difference.image_byte, difference.flash_byte,
                            difference.count);
+}
+
+// Every block of the flash by the checksum the device computes.
+void verify_by_checksum(const Session& session, const ImageFile& image, CommandResult& result) {
+    int differing_blocks = 0;
+    const Outcome outcome = [&] {
+        StepBars bars(session);
+        return compare_by_checksum(flash_target(image, session.invocation.keep_rest), differing_blocks, bars);
+    }();
+    if (outcome.cause != Cause::block_differs && outcome.cause != Cause::none) return fail(result, outcome, session);
+    result.block_difference = BlockDifference{outcome.address, outcome.address + page_size - 1, differing_blocks};
+    if (outcome.ok()) {
+        result.detail = format(session.texts.verify_match, session.invocation.file.c_str(), image.bytes.size());
+        return;
+    }
+    result.code = ExitCode::differs;
+    result.detail = format(session.texts.verify_block_differs, session.invocation.file.c_str(),
+                           static_cast<unsigned>(outcome.address), static_cast<unsigned>(outcome.address + page_size - 1),
+                           differing_blocks);
+}
+
+}  // namespace
+
+CommandResult run_verify(const Session& session) {
+    CommandResult result;
+    ImageFile image;
+    if (!load_command_image(session, image, result)) return result;
+    const DeviceConnection connection(session.invocation.port);
+    if (!connection_in_hand(session, connection, result)) return result;
+    if (session.invocation.read_back) verify_read_back(session, image, result);
+    else verify_by_checksum(session, image, result);
     return result;
 }
 
@@ -260,7 +286,9 @@ CommandResult run_read(const Session& session) {
         out.write(reinterpret_cast<const char*>(flash), count);
         return out.good();
     };
-    if (!read_flash_into(session, session.invocation.size, session.texts.pass_read, save, result)) return discard();
+    if (!read_flash_into(session, session.invocation.address - flash_base, session.invocation.size,
+                         session.texts.pass_read, save, result))
+        return discard();
     out.close();
     std::string reason = std::strerror(errno);
     if (out.fail() || !replace_file(partial, file, reason)) {
@@ -274,11 +302,21 @@ CommandResult run_read(const Session& session) {
     return result;
 }
 
+CommandResult run_list(const Session&) {
+    CommandResult result;
+    result.ports = survey_ports();
+    return result;
+}
+
 CommandResult run_boot(const Session& session) {
     CommandResult result;
     const DeviceConnection connection(session.invocation.port);
     if (!connection_in_hand(session, connection, result)) return result;
-    if (Outcome cancelled = cancel_programming(); !cancelled.ok()) fail(result, cancelled, session);
-    else result.detail = session.texts.boot_done;
+    if (Outcome cancelled = cancel_programming(); !cancelled.ok()) {
+        fail(result, cancelled, session);
+        return result;
+    }
+    result.detail = session.texts.boot_done;
+    restart_if_asked(session, result);
     return result;
 }

@@ -27,6 +27,7 @@ CommandResult run_write(const Session& session);
 CommandResult run_verify(const Session& session);
 CommandResult run_read(const Session& session);
 CommandResult run_boot(const Session& session);
+CommandResult run_list(const Session& session);
 
 // The image named on the command line, loaded into `image`; false with the
 // refusal in `result`.

@@ -112,6 +112,14 @@ JsonObject& JsonObject::add_integers(std::string_view key, const std::vector<std
     return *this;
 }
 
+JsonObject& JsonObject::add_objects(std::string_view key, const std::vector<JsonObject>& values) {
+    add_key(key);
+    members_ += '[';
+    for (std::size_t index = 0; index < values.size(); ++index) members_ += (index > 0 ? "," : "") + values[index].text();
+    members_ += ']';
+    return *this;
+}
+
 JsonObject& JsonObject::add_object(std::string_view key, const JsonObject& value) {
     add_key(key);
     members_ += value.text();

@@ -18,6 +18,7 @@ public:
     JsonObject& add_seconds(std::string_view key, double seconds);
     JsonObject& add_integers(std::string_view key, const std::vector<std::int64_t>& values);
     JsonObject& add_object(std::string_view key, const JsonObject& value);
+    JsonObject& add_objects(std::string_view key, const std::vector<JsonObject>& values);
 
     // The object, without a line break.
     [[nodiscard]] std::string text() const;

@@ -28,6 +28,7 @@ CommandResult run_command(const Session& session) {
     case Command::write: return run_write(session);
     case Command::verify: return run_verify(session);
     case Command::read: return run_read(session);
+    case Command::list: return run_list(session);
     default: return run_boot(session);
     }
 }

@@ -66,6 +66,10 @@ std::string step_words(const Outcome& outcome, Say say) {
     case Step::boot_bit_clear: return say("clearing the boot bit", "снятие бита загрузки");
     case Step::flash_modes: return say("setting the flash timing", "настройка флеш-памяти");
     case Step::flash_state: return say("reading the flash controllers' status", "чтение состояния контроллеров флеш-памяти");
+    case Step::checksum: return say("reading the device's block checksums", "чтение контрольных сумм блоков");
+    case Step::check:
+        return format(say("checking the block 0x%08X", "проверка блока 0x%08X"), static_cast<unsigned>(outcome.address));
+    case Step::restart: return say("restarting the controller", "перезапуск контроллера");
     default: return say("reading the flash", "чтение флеш-памяти");
     }
 }
@@ -107,6 +111,7 @@ std::string cause_words(const Outcome& outcome, Say say) {
     case Cause::locks_not_set: return say("the device does not show every region locked", "прибор не показывает защиту всех областей");
     case Cause::boot_bit_not_set:
         return format(say("the device does not show the boot bit set (code %d)", "прибор не показывает бит загрузки (код %d)"), code);
+    case Cause::block_differs: return say("its checksum differs from what was written", "контрольная сумма не совпадает с записанным");
     case Cause::boot_bit_not_cleared: return say("the device still shows the boot bit set", "прибор всё ещё показывает бит загрузки");
     default: return say("failed", "ошибка");
     }

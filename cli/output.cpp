@@ -12,6 +12,20 @@ std::string info_text(const Session& session, const CommandResult& result) {
                   bits.gpnvm[2], bits.security);
 }
 
+std::string ports_text(const Session& session, const std::vector<PortReport>& ports) {
+    std::string text;
+    for (const PortReport& port : ports) {
+        if (port.open == PortOpen::busy || port.open == PortOpen::denied) {
+            text += format("%-8s %s\n", port.port.c_str(),
+                           port.open == PortOpen::busy ? session.texts.port_busy : session.texts.port_denied);
+            continue;
+        }
+        text += format("%-8s 0x%08X  %s\n", port.port.c_str(), static_cast<unsigned>(port.chip_id.value_or(0)),
+                       port.controller_ok ? "AT91SAM7SE512" : session.texts.not_the_controller);
+    }
+    return text.empty() ? session.texts.no_ports : text;
+}
+
 }  // namespace
 
 void report_result(const Session& session, const CommandResult& result) {
@@ -20,6 +34,8 @@ void report_result(const Session& session, const CommandResult& result) {
         if (result.code != ExitCode::ok) note(session, "zelmiran-flash: " + result.detail + "\n");
     } else if (result.code != ExitCode::ok) {
         write_text(Stream::err, "zelmiran-flash: " + result.detail + "\n");
+    } else if (result.ports) {
+        write_text(Stream::out, ports_text(session, *result.ports));
     } else if (result.info && result.info->bits) {
         write_text(Stream::out, info_text(session, result));
     } else {

@@ -17,6 +17,24 @@ void add_info(JsonObject& json, const InfoFacts& info) {
     json.add_integer("security", info.bits->security);
 }
 
+// busy, denied, or what the device answered.
+const char* port_state(const PortReport& port) {
+    if (port.open == PortOpen::busy) return "busy";
+    if (port.open == PortOpen::denied) return "denied";
+    return "device";
+}
+
+void add_ports(JsonObject& json, const std::vector<PortReport>& ports) {
+    std::vector<JsonObject> entries;
+    for (const PortReport& port : ports) {
+        JsonObject entry;
+        entry.add_string("port", port.port).add_string("state", port_state(port));
+        if (port.chip_id) entry.add_string("chip_id", hex_word(*port.chip_id)).add_bool("controller_ok", port.controller_ok);
+        entries.push_back(entry);
+    }
+    json.add_objects("ports", entries);
+}
+
 }  // namespace
 
 std::string result_json(const CommandResult& result) {
@@ -47,6 +65,21 @@ std::string result_json(const CommandResult& result) {
             json.add_object("first_difference", first);
         }
     }
+    if (result.written) {
+        json.add_integer("blocks_written", result.written->blocks_written)
+            .add_integer("blocks_unchanged", result.written->blocks_unchanged)
+            .add_string("check", "crc32");
+    }
+    if (result.block_difference) {
+        json.add_integer("differing_blocks", result.block_difference->blocks);
+        if (result.block_difference->blocks > 0) {
+            JsonObject first;
+            first.add_string("start", hex_word(result.block_difference->first_block_start))
+                .add_string("end", hex_word(result.block_difference->first_block_end));
+            json.add_object("first_differing_block", first);
+        }
+    }
+    if (result.ports) add_ports(json, *result.ports);
     if (result.file) json.add_string("file", *result.file);
     if (result.bytes) json.add_integer("bytes", static_cast<std::int64_t>(*result.bytes));
     return json.text();

@@ -3,11 +3,13 @@
 #pragma once
 
 #include "cli/exit_code.h"
+#include "device/connection.h"
 #include "flash/flash_controller.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct ImageFacts {
     std::string path;
@@ -20,6 +22,19 @@ struct InfoFacts {
     bool controller_ok = false;
     std::optional<std::uint32_t> chip_id;
     std::optional<FlashState> bits;
+};
+
+// write: what the write did.
+struct WrittenFacts {
+    int blocks_written = 0;
+    int blocks_unchanged = 0;
+};
+
+// verify by checksum: the first block that differs and how many do.
+struct BlockDifference {
+    std::uint32_t first_block_start = 0;
+    std::uint32_t first_block_end = 0;
+    int blocks = 0;
 };
 
 struct Difference {
@@ -40,6 +55,9 @@ struct CommandResult {
     std::optional<ImageFacts> image;
     std::optional<InfoFacts> info;
     std::optional<Difference> difference;
+    std::optional<BlockDifference> block_difference;
+    std::optional<WrittenFacts> written;
+    std::optional<std::vector<PortReport>> ports;  // list
     std::optional<std::string> file;  // read: the file written
     std::optional<std::size_t> bytes; // read: the bytes saved
 };

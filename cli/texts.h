@@ -21,10 +21,16 @@ struct Texts {
     const char* written;
     const char* verify_match;
     const char* verify_differs;
+    const char* verify_block_differs;
     const char* read_saved;
     const char* cannot_create;
     const char* not_regular_file;
     const char* boot_done;
+    const char* restarted;
+    const char* port_busy;
+    const char* port_denied;
+    const char* not_the_controller;
+    const char* no_ports;
     const char* stopped_untouched;
     const char* stopped_in_programming_mode;
     const char* stopped_not_written;
@@ -36,7 +42,7 @@ struct Texts {
     const char* line_summary;
     const char* word_ok;
     const char* word_failed;
-    const char* pass_erase;
+    const char* pass_unlock;
     const char* pass_write;
     const char* pass_compare;
     const char* pass_lock;

@@ -8,6 +8,7 @@
 #include "link/serial.h"
 
 #include <cstring>
+#include <algorithm>
 #include <initializer_list>
 
 namespace {
@@ -20,6 +21,7 @@ unsigned char mailbox_out[MAILBOX_SIZE];
 unsigned char mailbox_in[MAILBOX_SIZE];
 // What the applet's INIT reported.
 std::uint32_t applet_buffer_address;
+std::uint32_t applet_buffer_size;
 std::uint16_t reported_region_count;
 
 // The upload's failing call, by its number on the operator's console.
@@ -82,9 +84,10 @@ Outcome start_applet(Step step, int unit) {
 // count of 1280 for the last page writes past the image, where no
 // comparison looks.
 bool arguments_as_sent() {
+    const std::uint32_t command = word_at(mailbox_out, MAILBOX_COMMAND);
     for (const std::uint32_t offset : {MAILBOX_ARGUMENT_0, MAILBOX_ARGUMENT_1, MAILBOX_ARGUMENT_2}) {
         std::uint32_t sent = word_at(mailbox_out, offset);
-        if (offset == MAILBOX_ARGUMENT_0 && word_at(mailbox_out, MAILBOX_COMMAND) == COMMAND_WRITE)
+        if (offset == MAILBOX_ARGUMENT_0 && (command == COMMAND_WRITE || command == COMMAND_CHECKSUM))
             sent = word_at(mailbox_out, MAILBOX_ARGUMENT_1);
         if (word_at(mailbox_in, offset) != sent) return false;
     }
@@ -126,11 +129,27 @@ Outcome confirm_end_state() {
     return done(Step::boot_bit);
 }
 
+// One command per region of `regions`, each told to the observer.
+Outcome for_regions(Step step, const std::vector<int>& regions, StepObserver& observer) {
+    observer.started(step, static_cast<int>(regions.size()));
+    int done_count = 0;
+    for (const int region : regions) {
+        if (observer.should_stop()) return failure(step, Cause::stopped, 0, region);
+        put_word(MAILBOX_ARGUMENT_0, static_cast<std::uint32_t>(region));
+        if (Outcome outcome = exchange(step, region); !outcome.ok()) return outcome;
+        observer.advanced(step, ++done_count);
+    }
+    observer.finished(step);
+    return done(step);
+}
+
 // The commit point must come last: a device that still shows the boot bit
 // once its flash is being erased would start a half-written image at the
 // next power-up, should the run stop. Cleared, it starts its boot monitor.
 // A bit already clear costs one status read. The outgoing mailbox is left
 // as INIT left it, so that the unlocks send what they always sent.
+}  // namespace
+
 Outcome clear_boot_bit_if_set() {
     std::uint32_t status = 0;
     if (read_flash_status(0, status) != FlashResult::ok)
@@ -147,6 +166,8 @@ Outcome clear_boot_bit_if_set() {
     if (status & fsr_gpnvm2) return failure(Step::boot_bit_clear, Cause::boot_bit_not_cleared, completion_mark_missing);
     return done(Step::boot_bit_clear);
 }
+
+namespace {
 
 // Pages go where INIT says; a damaged or foreign reply must not send them
 // over the applet, into registers, flash or ROM. The whole page must lie in
@@ -173,6 +194,7 @@ Outcome prepare_flash_applet(StepObserver& observer) {
         outcome.address = applet_buffer_address;
         return outcome;
     }
+    applet_buffer_size = word_at(mailbox_in, MAILBOX_ARGUMENT_2);
     reported_region_count = static_cast<std::uint16_t>(mailbox_in[MAILBOX_LOCK_REGION_COUNT] |
                                                        mailbox_in[MAILBOX_LOCK_REGION_COUNT + 1] << 8);
     observer.finished(Step::applet);
@@ -208,6 +230,37 @@ Outcome write_flash_page(std::uint32_t offset, const unsigned char* page) {
     Outcome outcome = exchange(Step::write, unit);
     outcome.address = flash_base + offset;
     return outcome;
+}
+
+Outcome change_regions(Step step, const std::vector<int>& regions, StepObserver& observer) {
+    std::memset(mailbox_out, 0, MAILBOX_SIZE);
+    put_word(MAILBOX_COMMAND, step == Step::lock ? COMMAND_LOCK : COMMAND_UNLOCK);
+    return for_regions(step, regions, observer);
+}
+
+Outcome read_block_checksums(Step step, std::uint32_t offset, std::uint32_t length,
+                             std::vector<std::uint32_t>& checksums) {
+    checksums.clear();
+    // As many blocks a command as the buffer has words for them.
+    const std::uint32_t blocks_per_command = std::max<std::uint32_t>(applet_buffer_size / 4, 1);
+    for (std::uint32_t at = offset; at < offset + length;) {
+        const std::uint32_t blocks = std::min(blocks_per_command, (offset + length - at) / CHECKSUM_BLOCK_SIZE);
+        std::memset(mailbox_out, 0, MAILBOX_SIZE);
+        put_word(MAILBOX_COMMAND, COMMAND_CHECKSUM);
+        put_word(MAILBOX_ARGUMENT_0, applet_buffer_address);
+        put_word(MAILBOX_ARGUMENT_1, blocks * CHECKSUM_BLOCK_SIZE);
+        put_word(MAILBOX_ARGUMENT_2, at);
+        Outcome computed = exchange(step);
+        std::memset(mailbox_out, 0, MAILBOX_SIZE);
+        if (!computed.ok()) return computed;
+        std::vector<unsigned char> words(blocks * 4);
+        if (const MonitorResult code = monitor_read_block(applet_buffer_address, words.data(), blocks * 4);
+            code != MonitorResult::ok)
+            return failure(step, Cause::mailbox_not_read, code);
+        for (std::uint32_t block = 0; block < blocks; ++block) checksums.push_back(word_at(words.data(), block * 4));
+        at += blocks * CHECKSUM_BLOCK_SIZE;
+    }
+    return done(step);
 }
 
 Outcome lock_all_regions(StepObserver& observer) {

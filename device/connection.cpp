@@ -76,6 +76,25 @@ PortOutcome open_device(const std::string& name) {
     return result;
 }
 
+std::vector<PortReport> survey_ports() {
+    std::vector<PortReport> reports;
+    for (int number = first_port_number; number <= last_port_number; ++number) {
+        const std::string name = "COM" + std::to_string(number);
+        const NamedPortResult opened = open_device_port(name.c_str());
+        PortReport report;
+        report.port = name;
+        report.open = opened.open;
+        if (opened.open == PortOpen::busy || opened.open == PortOpen::denied) reports.push_back(report);
+        if (opened.outcome != PortSearch::found) continue;
+        const ControllerOutcome checked = check_controller();
+        report.chip_id = checked.chip_id;
+        report.controller_ok = checked.outcome.ok();
+        reports.push_back(report);
+        close_port();
+    }
+    return reports;
+}
+
 ControllerOutcome check_controller() {
     ControllerOutcome result;
     std::uint32_t chip_id = 0;

@@ -28,6 +28,18 @@ PortOutcome find_only_device();
 // Opens the port `name` (COMn or a device path) and greets the monitor.
 PortOutcome open_device(const std::string& name);
 
+// One port of COM1 to COM32 as the survey found it.
+struct PortReport {
+    std::string port;                      // "COMn"
+    PortOpen open = PortOpen::opened;      // busy or denied: it was not touched
+    std::optional<std::uint32_t> chip_id;  // read when a monitor answered
+    bool controller_ok = false;
+};
+
+// Every port that exists and is not ours to use, and every port whose
+// device answered; ports another program holds are never written to.
+std::vector<PortReport> survey_ports();
+
 struct [[nodiscard]] ControllerOutcome {
     Outcome outcome;  // controller_check
     std::optional<std::uint32_t> chip_id;  // once read, whether it is the right chip or not

@@ -22,6 +22,9 @@ enum class Step {
     cancel,            // the boot bit through the registers: programming mode cancelled
     flash_state,       // the lock, GPNVM and security bits read
     flash_read,        // flash contents read back
+    checksum,          // the device's block checksums read, to find what changed
+    check,             // every block's checksum against what the flash must hold
+    restart,           // the controller reset, to start the firmware
 };
 
 enum class Cause {
@@ -58,6 +61,7 @@ enum class Cause {
     page_not_read,      // `code`: MonitorResult
     image_unreadable,   // the image file failed while read
     mismatch,           // at `address`: `image_byte` against `flash_byte`
+    block_differs,      // the block at `address` (`unit`) holds other bytes than it must
     // The end state read back.
     locks_not_set,
     boot_bit_not_set,
@@ -82,14 +86,15 @@ struct [[nodiscard]] Outcome {
 inline Outcome done(Step step) { return {step}; }
 inline Outcome failed(Step step, Cause cause, int code = 0) { return {step, cause, code}; }
 
-// What a step tells while it goes: it has started, one more region or page
-// is done (`units_done` counts from 1), it is done. A program shows progress
+// What a step tells while it goes: it has started (with the regions or
+// pages to do when it knows them, else 0), one more region or page is done
+// (`units_done` counts from 1), it is done. A program shows progress
 // from these; steps that fail end without `finished`. Between two regions,
 // pages or blocks, and between two steps, a step asks whether to stop.
 class StepObserver {
 public:
     virtual ~StepObserver() = default;
-    virtual void started(Step) {}
+    virtual void started(Step, int /*units*/ = 0) {}
     virtual void advanced(Step, int /*units_done*/) {}
     virtual void finished(Step) {}
     virtual bool should_stop() { return false; }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // more: a page was given and others follow; last: the page given is the
 // image's last; failed: the image could not be read.
@@ -26,6 +27,34 @@ public:
 // The run up to its last step: the boot bit is set only once every page
 // compared and every region locked.
 Outcome program_flash(ImagePages& image, StepObserver& observer);
+
+// What the flash must hold after a write: every byte of it, and which
+// blocks (of CHECKSUM_BLOCK_SIZE) are to be left as they are.
+struct FlashTarget {
+    std::vector<unsigned char> contents;  // flash_size bytes
+    std::vector<bool> kept;               // per block: left as it is
+};
+
+struct WriteTally {
+    int blocks_written = 0;
+    int blocks_unchanged = 0;
+};
+
+// Writes only the blocks whose checksum on the device differs from what the
+// flash must hold (every block with `full`), unlocking only the regions
+// they lie in, then checks every block by checksum, locks every region and
+// sets the boot bit. The boot bit is cleared first, so that a write that
+// stops leaves a device that starts its boot monitor.
+Outcome write_changed_blocks(const FlashTarget& target, bool full, WriteTally& tally, StepObserver& observer);
+
+// Compares every block of the flash that `target` does not keep with it by
+// checksum, counting the blocks that differ; the first is named by the
+// outcome (block_differs).
+Outcome compare_by_checksum(const FlashTarget& target, int& differing_blocks, StepObserver& observer);
+
+// Resets the controller through its reset controller, so that it starts
+// what the boot bit chooses.
+Outcome restart_controller();
 
 // Sets the flash timing, then the boot bit through the registers, so that
 // the device starts its firmware again.

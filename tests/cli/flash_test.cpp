@@ -212,6 +212,70 @@ TEST_F(Flash, FailuresEndWithTheirExitCodes) {
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "back.bin.zelmiran-flash.part"));
 }
 
+// A write sends only the blocks that changed, decided by the device's own
+// checksums, and ends as a full write would: the flash as it must be, every
+// region locked, the boot bit set; after a shorter image the rest is
+// erased, or with --keep-rest kept.
+TEST_F(Flash, WriteSendsOnlyChangedBlocksAndEndsAsAFullWrite) {
+    start_device();
+    auto image = pattern(40 * 1024, 13);
+    folder.write_file("a.bin", text_of(image));
+    image[0x2345] ^= 0xFF;
+    folder.write_file("b.bin", text_of(image));
+    folder.write_file("short.bin", text_of(std::vector<unsigned char>(image.begin(), image.begin() + 4096)));
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string written;
+        std::size_t kept;  // bytes of a.bin still in the flash after the image
+    };
+    for (const Case& c : {Case{{"write", "a.bin"}, R"("blocks_written":40,)", 0},
+                          Case{{"write", "a.bin"}, R"("blocks_written":0,)", 0},
+                          Case{{"write", "b.bin"}, R"("blocks_written":1,)", 0},
+                          Case{{"write", "b.bin", "--full"}, R"("blocks_written":512,)", 0},
+                          Case{{"write", "short.bin", "--keep-rest"}, R"("blocks_written":0,)", 40 * 1024},
+                          Case{{"write", "short.bin"}, R"("blocks_written":36,)", 0}}) {
+        SCOPED_TRACE(c.arguments.back());
+        std::vector<std::string> arguments = {"--json"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const ProgramRun run = flash(arguments);
+        EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find(c.written), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(R"("check":"crc32")"), std::string::npos) << run.out;
+        const auto flash_now = device->flash();
+        const std::string& file = c.arguments[1];
+        const std::string expected = file_text(folder.path() / file);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash_now.begin(),
+                               [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; }));
+        const std::size_t rest = std::max(expected.size(), c.kept);
+        EXPECT_TRUE(std::all_of(flash_now.begin() + static_cast<std::ptrdiff_t>(rest), flash_now.end(),
+                                [](unsigned char b) { return b == 0xFF; }));
+        const std::string status = device->status();
+        EXPECT_EQ(status_value(status, "lock_bits"), "\"0xFFFFFFFF\"");
+        EXPECT_EQ(status_value(status, "gpnvm"), "[0, 0, 1]");
+    }
+}
+
+// A byte the device spoils in a block being written fails the write's
+// check; one spoilt in a block left alone is found by verify.
+TEST_F(Flash, ChecksumsFindSpoiltBlocks) {
+    const auto image = pattern(8 * 1024, 14);
+    folder.write_file("fw.bin", text_of(image));
+    start_device({"--corrupt", "100C05"});
+    EXPECT_EQ(flash({"write", "fw.bin"}).exit_code, 11);
+
+    device.reset();
+    auto spoilt = image;
+    spoilt.resize(flash_size, 0xFF);
+    spoilt[0x1805] ^= 0x10;
+    folder.write_file("ports/sim2.flash", text_of(spoilt));
+    start_device();
+    const ProgramRun run = flash({"--json", "verify", "fw.bin"});
+    EXPECT_EQ(run.exit_code, 12) << run.out << run.err;
+    EXPECT_NE(run.out.find(R"("first_differing_block":{"start":"0x00101800","end":"0x00101BFF"})"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(flash({"verify", "--read-back", "fw.bin"}).exit_code, 12);
+}
+
 // A write that fails after the erase leaves a device that starts its boot
 // monitor, not half an image, though the device booted its firmware before.
 TEST_F(Flash, WriteFailingAfterTheEraseLeavesTheBootBitClear) {
