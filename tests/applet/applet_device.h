@@ -25,6 +25,7 @@ inline constexpr std::uint32_t lock = 4;
 inline constexpr std::uint32_t unlock = 5;
 inline constexpr std::uint32_t gpnvm = 6;
 inline constexpr std::uint32_t security = 7;
+inline constexpr std::uint32_t checksum = 8;
 }  // namespace command
 
 // Flash controller command codes as MC_FCR takes them.

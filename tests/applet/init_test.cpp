@@ -84,7 +84,8 @@ TEST_P(EveryCommand, EndsWithTheComplementOfItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(Completion, EveryCommand,
                          testing::Values(command::init, command::erase_all, command::write, command::read,
-                                         command::lock, command::unlock, command::gpnvm, command::security));
+                                         command::lock, command::unlock, command::gpnvm, command::security,
+                                         command::checksum));
 
 class UnknownCommand : public testing::TestWithParam<std::uint32_t> {};
 
@@ -103,7 +104,7 @@ TEST_P(UnknownCommand, ChangesOnlyTheCommandWord) {
     EXPECT_TRUE(applet.issued().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Completion, UnknownCommand, testing::Values(8u, 9u, 0x80000000u, 0xFFFFFFFFu));
+INSTANTIATE_TEST_SUITE_P(Completion, UnknownCommand, testing::Values(9u, 10u, 0x80000000u, 0xFFFFFFFFu));
 
 TEST(Acknowledge, LinkTypeOneSendsOneByteAfterThatInitAndEveryLaterCommand) {
     AppletDevice applet;
