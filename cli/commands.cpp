@@ -27,6 +27,8 @@ public:
         const Texts& texts = session_.texts;
         if (step == Step::checksum) prepare_last_words(session_, texts.stopped_in_programming_mode);
         const auto total = static_cast<std::uint64_t>(units);
+        // A step with nothing to do shows no bar.
+        if (units == 0 && step != Step::flash_read) return;
         switch (step) {
         case Step::unlock: return session_.progress.begin(texts.pass_unlock, total, 0);
         case Step::write: return session_.progress.begin(texts.pass_write, total, page_size);
