@@ -5,6 +5,7 @@
 #include "cli/line.h"
 #include "cli/output.h"
 #include "cli/platform.h"
+#include "link/trace.h"
 
 #include <chrono>
 
@@ -22,12 +23,22 @@ ExitCode usage_error(const Invocation& invocation, const Texts& texts, const std
     return ExitCode::usage;
 }
 
+// Refused rather than taken for another command until the port survey is built.
+CommandResult list_unavailable(const Session& session) {
+    CommandResult result;
+    result.code = ExitCode::usage;
+    result.detail = session.texts.list_unavailable;
+    return result;
+}
+
 CommandResult run_command(const Session& session) {
     switch (session.invocation.command) {
     case Command::info: return run_info(session);
     case Command::write: return run_write(session);
     case Command::verify: return run_verify(session);
     case Command::read: return run_read(session);
+    case Command::check: return run_check(session);
+    case Command::list: return list_unavailable(session);
     default: return run_boot(session);
     }
 }
@@ -46,6 +57,7 @@ ExitCode run(const std::vector<std::string>& arguments) {
         write_text(Stream::out, "zelmiran-flash " ZELMIRAN_VERSION "\n");
         return ExitCode::ok;
     }
+    if (invocation.verbose) switch_link_trace_on();
     ProgressBar progress(!invocation.quiet && is_terminal(Stream::err), texts.time_left);
     const Session session{invocation, texts, language == Language::russian, progress};
     catch_stop_signals();
