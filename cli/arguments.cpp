@@ -1,10 +1,11 @@
 #include "cli/arguments.h"
 
 #include <cstdlib>
+#include <string_view>
 
 namespace {
 
-constexpr std::uint32_t flash_bytes = 512 * 1024;
+constexpr std::uint64_t flash_end = std::uint64_t{flash_base} + flash_size;
 
 struct CommandName {
     const char* name;
@@ -15,18 +16,60 @@ struct CommandName {
 constexpr CommandName commands[] = {
     {"info", Command::info, false},   {"write", Command::write, true}, {"verify", Command::verify, true},
     {"read", Command::read, true},    {"boot", Command::boot, false},  {"line", Command::line, true},
+    {"check", Command::check, true},  {"list", Command::list, false},
 };
 
-// A whole number, decimal or 0x hexadecimal, from 1 to `limit`.
-bool parse_number(const std::string& text, unsigned long limit, unsigned long& value) {
+constexpr unsigned bit(Command command) { return 1u << static_cast<unsigned>(command); }
+
+constexpr unsigned every_command = ~0u;
+// check reads an image and list looks at every port: neither takes a port.
+constexpr unsigned port_commands = every_command & ~(bit(Command::check) | bit(Command::list));
+
+struct OptionRule {
+    const char* name;
+    const char* short_name;  // "" when none
+    bool takes_value;
+    unsigned commands;       // the commands it means something to
+    bool Invocation::*flag;  // for an option without a value
+};
+
+constexpr OptionRule option_rules[] = {
+    {"--port", "-p", true, port_commands, nullptr},
+    {"--json", "-j", false, every_command, &Invocation::json},
+    {"--quiet", "-q", false, every_command, &Invocation::quiet},
+    {"--verbose", "", false, every_command, &Invocation::verbose},
+    {"--address", "", true, bit(Command::write) | bit(Command::verify) | bit(Command::read) | bit(Command::check),
+     nullptr},
+    {"--size", "", true, bit(Command::read), nullptr},
+    {"--full", "", false, bit(Command::write), &Invocation::full},
+    {"--keep-rest", "", false, bit(Command::write) | bit(Command::verify), &Invocation::keep_rest},
+    {"--read-back", "", false, bit(Command::verify), &Invocation::read_back},
+    {"--run", "", false, bit(Command::write) | bit(Command::boot), &Invocation::run},
+    {"--count", "", true, bit(Command::line), nullptr},
+    {"--log", "", true, bit(Command::line), nullptr},
+};
+
+const OptionRule* rule_named(const std::string& name) {
+    for (const OptionRule& rule : option_rules)
+        if (name == rule.name || name == rule.short_name) return &rule;
+    return nullptr;
+}
+
+// A whole number, decimal or 0x hexadecimal, from `low` to `high`.
+bool parse_number(const std::string& text, std::uint64_t low, std::uint64_t high, std::uint64_t& value) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string digits = hex ? text.substr(2) : text;
     if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos ||
         digits.size() > 9)
         return false;
-    value = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
-    return value >= 1 && value <= limit;
+    value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    return value >= low && value <= high;
 }
+
+struct GivenOption {
+    const OptionRule* rule;
+    std::string written;  // as the user wrote it, to name it back
+};
 
 class Parser {
 public:
@@ -51,7 +94,7 @@ public:
             }
         }
         if (help_or_version_) return true;
-        if (!positional(words)) {
+        if (!positional(words) || !options_fit_command() || !read_fits_flash()) {
             problem = problem_;
             return false;
         }
@@ -79,45 +122,38 @@ private:
         const auto equals = argument.find('=');
         const std::string name = argument.substr(0, equals);
         const bool has_inline = equals != std::string::npos;
-        const std::string inline_value = has_inline ? argument.substr(equals + 1) : "";
-        if (!has_inline && (name == "--json" || name == "--quiet" || name == "--help" || name == "-h" ||
-                            name == "--version")) {
-            if (name == "--json") invocation_.json = true;
-            else if (name == "--quiet") invocation_.quiet = true;
-            else return help_or_version(name == "--version" ? Command::version : Command::help);
+        if (!has_inline && (name == "--help" || name == "-h")) return help_or_version(Command::help);
+        if (!has_inline && (name == "--version" || name == "-V")) return help_or_version(Command::version);
+        const OptionRule* rule = rule_named(name);
+        if (!rule || (has_inline && !rule->takes_value)) return fail(format(texts_.unknown_option, argument.c_str()));
+        given_.push_back({rule, name});
+        if (!rule->takes_value) {
+            invocation_.*(rule->flag) = true;
             return true;
         }
         std::string value;
-        if (name == "--port") {
-            if (!value_of(name, inline_value, has_inline, value)) return false;
+        if (!value_of(name, has_inline ? argument.substr(equals + 1) : "", has_inline, value)) return false;
+        return store_value(rule->name, name, value);
+    }
+
+    bool store_value(std::string_view option, const std::string& name, const std::string& value) {
+        std::uint64_t number = 0;
+        if (option == "--port" || option == "--log") {
             if (value.empty()) return fail(format(texts_.option_needs_value, name.c_str()));
-            invocation_.port = value;
-            return true;
+            (option == "--port" ? invocation_.port : invocation_.log) = value;
+        } else if (option == "--size") {
+            if (!parse_number(value, 1, flash_size, number)) return fail(format(texts_.bad_size, value.c_str()));
+            invocation_.size = static_cast<std::uint32_t>(number);
+        } else if (option == "--count") {
+            if (!parse_number(value, 1, 1000000, number)) return fail(format(texts_.bad_count, value.c_str()));
+            invocation_.count = static_cast<unsigned>(number);
+        } else {
+            if (!parse_number(value, flash_base, flash_end - 1, number))
+                return fail(format(texts_.bad_address, value.c_str()));
+            invocation_.address = static_cast<std::uint32_t>(number);
+            invocation_.address_given = true;
         }
-        if (name == "--size") {
-            unsigned long size = 0;
-            if (!value_of(name, inline_value, has_inline, value)) return false;
-            if (!parse_number(value, flash_bytes, size)) return fail(format(texts_.bad_size, value.c_str()));
-            invocation_.size = static_cast<std::uint32_t>(size);
-            size_given_ = true;
-            return true;
-        }
-        if (name == "--count") {
-            unsigned long count = 0;
-            if (!value_of(name, inline_value, has_inline, value)) return false;
-            if (!parse_number(value, 1000000, count)) return fail(format(texts_.bad_count, value.c_str()));
-            invocation_.count = static_cast<unsigned>(count);
-            count_given_ = true;
-            return true;
-        }
-        if (name == "--log") {
-            if (!value_of(name, inline_value, has_inline, value)) return false;
-            if (value.empty()) return fail(format(texts_.option_needs_value, name.c_str()));
-            invocation_.log = value;
-            log_given_ = true;
-            return true;
-        }
-        return fail(format(texts_.unknown_option, argument.c_str()));
+        return true;
     }
 
     bool help_or_version(Command command) {
@@ -138,11 +174,32 @@ private:
         if (words.size() < expected) return fail(format(texts_.command_needs_file, found->name));
         if (words.size() > expected) return fail(format(texts_.unexpected_argument, words[expected].c_str()));
         if (found->takes_file) invocation_.file = words[1];
-        // Options of one command are no options of another.
-        if (size_given_ && found->command != Command::read) return fail(format(texts_.unknown_option, "--size"));
-        if ((count_given_ || log_given_) && found->command != Command::line)
-            return fail(format(texts_.unknown_option, count_given_ ? "--count" : "--log"));
         return true;
+    }
+
+    // Options of one command are no options of another.
+    bool options_fit_command() {
+        for (const GivenOption& given : given_)
+            if ((given.rule->commands & bit(invocation_.command)) == 0)
+                return fail(format(texts_.option_not_for_command, given.written.c_str(),
+                                   invocation_.command_name.c_str()));
+        return true;
+    }
+
+    bool given(std::string_view option) const {
+        for (const GivenOption& one : given_)
+            if (option == one.rule->name) return true;
+        return false;
+    }
+
+    // A read without --size goes to the flash's end.
+    bool read_fits_flash() {
+        if (invocation_.command != Command::read) return true;
+        const std::uint64_t room = flash_end - invocation_.address;
+        if (!given("--size")) invocation_.size = static_cast<std::uint32_t>(room);
+        if (invocation_.size <= room) return true;
+        return fail(format(texts_.size_past_flash_end, static_cast<unsigned>(invocation_.size),
+                           static_cast<unsigned>(invocation_.address)));
     }
 
     const std::vector<std::string>& arguments_;
@@ -151,9 +208,7 @@ private:
     std::size_t next_ = 0;
     std::string problem_;
     bool help_or_version_ = false;
-    bool size_given_ = false;
-    bool count_given_ = false;
-    bool log_given_ = false;
+    std::vector<GivenOption> given_;
 };
 
 }  // namespace

@@ -74,8 +74,8 @@ void fail(CommandResult& result, const Outcome& outcome, const Session& session)
     result.detail = step_failure_words(outcome, session.russian);
 }
 
-// Reads `length` bytes from the flash's start, handing each block to `use`;
-// false with the failure in `result`.
+// Reads `length` bytes from `offset` (from the flash's start), handing each
+// block to `use`; false with the failure in `result`.
 bool read_flash_into(const Session& session, std::uint32_t offset, std::uint32_t length, const char* label,
                      const FlashBlockUse& use, CommandResult& result) {
     if (Outcome prepared = prepare_flash_reads(); !prepared.ok()) {
@@ -88,6 +88,33 @@ bool read_flash_into(const Session& session, std::uint32_t offset, std::uint32_t
         return false;
     }
     return true;
+}
+
+std::uint32_t read_offset(const Session& session) { return session.invocation.address - flash_base; }
+
+// Bytes sent cannot be taken back: a failed or stopped read leaves those
+// sent so far, and the result goes to standard error, away from the bytes.
+CommandResult read_to_standard_output(const Session& session) {
+    CommandResult result;
+    result.file = "-";
+    const char* output = session.texts.standard_output;
+    prepare_binary_output();
+    const DeviceConnection connection(session.invocation.port);
+    if (!connection_in_hand(session, connection, result)) return result;
+    std::string reason;
+    const auto send = [&](std::uint32_t, const unsigned char* flash, std::uint32_t count) {
+        return write_binary_output(flash, count, reason);
+    };
+    const std::uint32_t size = session.invocation.size;
+    if (!read_flash_into(session, read_offset(session), size, session.texts.pass_read, send, result)) return result;
+    if (!reason.empty()) {
+        result.code = ExitCode::cannot_create;
+        result.detail = format(session.texts.cannot_create, output, reason.c_str());
+        return result;
+    }
+    result.bytes = size;
+    result.detail = format(session.texts.read_saved, static_cast<unsigned>(size), output);
+    return result;
 }
 
 // Where a read saves: `file` itself, or the target its links lead to, so
@@ -133,9 +160,15 @@ void prepare_last_words(const Session& session, const std::string& words) {
 }
 
 bool load_command_image(const Session& session, ImageFile& image, CommandResult& result) {
+    const Invocation& invocation = session.invocation;
+    const RawPlacement placement{invocation.address, invocation.address_given};
     ImageError error;
-    if (!load_image(session.invocation.file, image, error)) {
-        result.code = ExitCode::bad_image;
+    const bool loaded = invocation.file == "-"
+                            ? load_standard_input_image(session.texts.standard_input, image, error, placement)
+                            : load_image(invocation.file, image, error, placement);
+    if (!loaded) {
+        // Only the image tells whether it carries addresses of its own.
+        result.code = error.fault == ImageFault::address_not_raw ? ExitCode::usage : ExitCode::bad_image;
         result.detail = error.message(session.russian);
         return false;
     }
@@ -254,6 +287,7 @@ CommandResult run_verify(const Session& session) {
 }
 
 CommandResult run_read(const Session& session) {
+    if (session.invocation.file == "-") return read_to_standard_output(session);
     CommandResult result;
     result.file = session.invocation.file;
     const std::string file = save_target(session.invocation.file);
@@ -288,8 +322,7 @@ CommandResult run_read(const Session& session) {
         out.write(reinterpret_cast<const char*>(flash), count);
         return out.good();
     };
-    if (!read_flash_into(session, session.invocation.address - flash_base, session.invocation.size,
-                         session.texts.pass_read, save, result))
+    if (!read_flash_into(session, read_offset(session), session.invocation.size, session.texts.pass_read, save, result))
         return discard();
     out.close();
     std::string reason = std::strerror(errno);

@@ -28,9 +28,12 @@ CommandResult run_verify(const Session& session);
 CommandResult run_read(const Session& session);
 CommandResult run_boot(const Session& session);
 CommandResult run_list(const Session& session);
+// The image alone, without a device.
+CommandResult run_check(const Session& session);
 
-// The image named on the command line, loaded into `image`; false with the
-// refusal in `result`.
+// The image named on the command line ("-": standard input), placed at
+// --address when raw, loaded into `image`; false with the refusal in
+// `result`.
 [[nodiscard]] bool load_command_image(const Session& session, ImageFile& image, CommandResult& result);
 // Notes the connection's port in `result`; false with its failure there.
 [[nodiscard]] bool connection_in_hand(const Session& session, const DeviceConnection& connection,

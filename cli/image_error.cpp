@@ -58,6 +58,13 @@ std::string reason(const ImageError& error, Language say) {
     case ImageFault::empty: return say("no data for the flash in this image", "в образе нет данных для флэш-памяти");
     case ImageFault::raw_too_large:
         return value + say(" bytes, larger than the flash (524288 bytes)", " байт, больше флэш-памяти (524288 байт)");
+    case ImageFault::raw_past_flash_end:
+        return value + say(" bytes from here reach past the flash's end (0x0017FFFF)",
+                           " байт отсюда выходят за конец флэш-памяти (0x0017FFFF)");
+    case ImageFault::address_not_raw:
+        return (error.format == "elf" ? say("an ELF image", "образ ELF") : say("an Intel HEX image", "образ Intel HEX")) +
+               say(" carries its own addresses: --address is for a raw binary only",
+                   " несёт свои адреса: --address только для двоичного образа");
     case ImageFault::raw_looks_like_hex:
         return say("Intel HEX text in a file whose name does not end in .hex or .ihex, which would be written as "
                    "raw bytes; name it .hex",

@@ -1,6 +1,7 @@
 #include "image_file.h"
 
 #include "files/input_file.h"
+#include "files/standard_input.h"
 #include "sha256.h"
 
 #include <algorithm>
@@ -37,6 +38,20 @@ public:
     }
 
     [[nodiscard]] bool empty() const { return end_ == 0; }
+
+    [[nodiscard]] std::vector<AddressRange> ranges() const {
+        std::vector<AddressRange> found;
+        for (std::size_t offset = 0; offset < end_; ++offset) {
+            if (giver_[offset] == nobody)
+                continue;
+            const auto address = static_cast<std::uint32_t>(flash_base + offset);
+            if (!found.empty() && found.back().last + 1 == address)
+                found.back().last = address;
+            else
+                found.push_back({address, address});
+        }
+        return found;
+    }
 
     [[nodiscard]] std::vector<unsigned char> take_bytes() {
         bytes_.resize(end_);
@@ -333,17 +348,19 @@ bool parse_elf(std::span<const unsigned char> contents, FlashCanvas& flash, Imag
 
 // ---- raw ----
 
-bool parse_raw(std::span<const unsigned char> contents, FlashCanvas& flash, ImageError& error) {
-    if (contents.size() > flash_size) {
+bool parse_raw(std::span<const unsigned char> contents, std::uint32_t address, FlashCanvas& flash,
+               ImageError& error) {
+    if (address + std::uint64_t{contents.size()} > flash_end) {
         error.value = contents.size();
-        return refuse(error, ImageFault::raw_too_large);
+        return contents.size() > flash_size ? refuse(error, ImageFault::raw_too_large)
+                                            : refuse_at(error, ImageFault::raw_past_flash_end, address);
     }
     if (starts_like_hex(contents))
         return refuse(error, ImageFault::raw_looks_like_hex);
     for (std::size_t offset = 0; offset < contents.size(); ++offset) {
         ImageFault fault{};
-        if (!flash.place(flash_base + offset, contents[offset], 0, fault, error.earlier))
-            return refuse_at(error, fault, flash_base + offset);
+        if (!flash.place(address + offset, contents[offset], 0, fault, error.earlier))
+            return refuse_at(error, fault, address + offset);
     }
     return true;
 }
@@ -359,37 +376,40 @@ std::string recognised_format(const std::string& path, std::span<const unsigned 
     return "raw";
 }
 
-}  // namespace
+std::string format_by_contents(std::span<const unsigned char> contents) {
+    if (has_elf_magic(contents))
+        return "elf";
+    std::string_view text(reinterpret_cast<const char*>(contents.data()), contents.size());
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    return text.starts_with(':') ? "ihex" : "raw";
+}
 
-bool parse_image(const std::string& path, std::span<const unsigned char> contents, ImageFile& image,
-                 ImageError& error) {
-    error = ImageError{};
-    error.file = path;
-    std::string format = recognised_format(path, contents);
-    if (format == "not elf")
-        return refuse(error, ImageFault::elf_bad_magic);
+bool parse_as(const std::string& format, std::span<const unsigned char> contents, RawPlacement placement,
+              ImageFile& image, ImageError& error) {
     error.format = format;
     if (contents.empty())
         return refuse(error, ImageFault::empty);
+    if (placement.chosen && format != "raw")
+        return refuse(error, ImageFault::address_not_raw);
     FlashCanvas flash;
     bool parsed = format == "elf"    ? parse_elf(contents, flash, error)
                   : format == "ihex" ? parse_hex(contents, flash, error)
-                                     : parse_raw(contents, flash, error);
+                                     : parse_raw(contents, placement.address, flash, error);
     if (!parsed)
         return false;
     if (flash.empty())
         return refuse(error, ImageFault::empty);
     image.format = format;
+    image.ranges = flash.ranges();
     image.bytes = flash.take_bytes();
     return true;
 }
 
-bool load_image(const std::string& path, ImageFile& image, ImageError& error) {
-    error = ImageError{};
-    error.file = path;
-    std::vector<unsigned char> contents;
-    switch (read_regular_file(path, NameEncoding::utf8, largest_file_read, contents, error.system_code)) {
-    case FileRead::done: break;
+// True when the read was done; else false with its refusal.
+bool read_done(FileRead read, ImageError& error) {
+    switch (read) {
+    case FileRead::done: return true;
     case FileRead::not_found: return refuse(error, ImageFault::file_not_found);
     case FileRead::access_denied: return refuse(error, ImageFault::access_denied);
     case FileRead::cannot_open: return refuse(error, ImageFault::cannot_open);
@@ -397,8 +417,53 @@ bool load_image(const std::string& path, ImageFile& image, ImageError& error) {
     case FileRead::too_large: return refuse(error, ImageFault::file_too_large);
     case FileRead::read_failed: return refuse(error, ImageFault::read_failed);
     }
-    if (!parse_image(path, contents, image, error))
+    return refuse(error, ImageFault::read_failed);
+}
+
+}  // namespace
+
+bool parse_image(const std::string& path, std::span<const unsigned char> contents, ImageFile& image,
+                 ImageError& error, RawPlacement placement) {
+    error = ImageError{};
+    error.file = path;
+    std::string format = recognised_format(path, contents);
+    if (format == "not elf")
+        return refuse(error, ImageFault::elf_bad_magic);
+    return parse_as(format, contents, placement, image, error);
+}
+
+bool load_image(const std::string& path, ImageFile& image, ImageError& error, RawPlacement placement) {
+    error = ImageError{};
+    error.file = path;
+    std::vector<unsigned char> contents;
+    if (!read_done(read_regular_file(path, NameEncoding::utf8, largest_file_read, contents, error.system_code), error))
+        return false;
+    if (!parse_image(path, contents, image, error, placement))
         return false;
     image.sha256 = sha256_hex(contents.data(), contents.size());
     return true;
+}
+
+bool load_standard_input_image(const std::string& shown_name, ImageFile& image, ImageError& error,
+                               RawPlacement placement) {
+    error = ImageError{};
+    error.file = shown_name;
+    std::vector<unsigned char> contents;
+    if (!read_done(read_standard_input(largest_file_read, contents, error.system_code), error))
+        return false;
+    if (!parse_as(format_by_contents(contents), contents, placement, image, error))
+        return false;
+    image.sha256 = sha256_hex(contents.data(), contents.size());
+    return true;
+}
+
+std::vector<std::uint32_t> image_blocks(const ImageFile& image) {
+    std::vector<std::uint32_t> blocks;
+    for (const AddressRange& range : image.ranges) {
+        const std::uint32_t last = (range.last - flash_base) / page_size;
+        for (std::uint32_t block = (range.first - flash_base) / page_size; block <= last; ++block)
+            if (blocks.empty() || blocks.back() < block)
+                blocks.push_back(block);
+    }
+    return blocks;
 }

@@ -14,11 +14,26 @@
 // small enough to hold in memory on any PC.
 inline constexpr std::uint64_t largest_file_read = 256u * 1024 * 1024;
 
+// Flash addresses from `first` to `last`, both included.
+struct AddressRange {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+};
+
 struct ImageFile {
     std::string format;                // "raw", "ihex" or "elf"
     std::vector<unsigned char> bytes;  // flash contents from flash_base; gaps 0xFF;
                                        // size = highest covered address + 1 - flash_base
+    std::vector<AddressRange> ranges;  // the addresses the image gives, ascending, merged where
+                                       // contiguous: gaps in `bytes` are no part of them
     std::string sha256;                // of the file as read: 64 lowercase hex digits
+};
+
+// Where a raw binary goes. Once an address is chosen, an image that carries
+// addresses of its own is refused rather than one of the two ignored.
+struct RawPlacement {
+    std::uint32_t address = flash_base;
+    bool chosen = false;
 };
 
 enum class ImageFault {
@@ -32,6 +47,8 @@ enum class ImageFault {
     raw_looks_like_hex,   // a raw binary (by its name) whose first line is an Intel HEX record
     elf_bad_magic,        // a name ending in .elf, contents without ELF's magic
     raw_too_large,        // a raw binary longer than the flash (value: its size)
+    raw_past_flash_end,   // a raw binary reaching past the flash's end from its load `address` (value: its size)
+    address_not_raw,      // a load address chosen for an image with addresses of its own
     outside_flash,        // data at `address` outside the flash
     overlap,              // `address` given again; `earlier` is the line or segment that gave it first
     hex_no_colon,         // a line that does not start with ':'
@@ -78,10 +95,21 @@ struct ImageError {
 // The file is read once, so the hash and the contents are of the same bytes;
 // anything but a regular file is refused without being opened for reading,
 // so a FIFO never blocks.
-[[nodiscard]] bool load_image(const std::string& path, ImageFile& image, ImageError& error);
+[[nodiscard]] bool load_image(const std::string& path, ImageFile& image, ImageError& error,
+                              RawPlacement placement = {});
+
+// load_image for standard input, which has no name to tell the format by:
+// ':' first (after a byte order mark) is Intel HEX, ELF's magic is ELF,
+// anything else raw. `shown_name` names it in messages.
+[[nodiscard]] bool load_standard_input_image(const std::string& shown_name, ImageFile& image, ImageError& error,
+                                             RawPlacement placement = {});
 
 // The recognition and checks of load_image on contents already read; `path`
 // names the file in messages and chooses Intel HEX by its extension. Leaves
 // image.sha256 alone.
 [[nodiscard]] bool parse_image(const std::string& path, std::span<const unsigned char> contents,
-                               ImageFile& image, ImageError& error);
+                               ImageFile& image, ImageError& error, RawPlacement placement = {});
+
+// The page_size blocks the image gives bytes to, by index from the flash's
+// start, ascending: what a write has to touch.
+[[nodiscard]] std::vector<std::uint32_t> image_blocks(const ImageFile& image);

@@ -126,4 +126,17 @@ JsonObject& JsonObject::add_object(std::string_view key, const JsonObject& value
     return *this;
 }
 
+JsonObject& JsonObject::add_string_rows(std::string_view key, const std::vector<std::vector<std::string>>& rows) {
+    add_key(key);
+    members_ += '[';
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        members_ += row > 0 ? ",[" : "[";
+        for (std::size_t index = 0; index < rows[row].size(); ++index)
+            members_ += (index > 0 ? "," : "") + json_quoted(rows[row][index]);
+        members_ += ']';
+    }
+    members_ += ']';
+    return *this;
+}
+
 std::string JsonObject::text() const { return "{" + members_ + "}"; }

@@ -19,6 +19,8 @@ public:
     JsonObject& add_integers(std::string_view key, const std::vector<std::int64_t>& values);
     JsonObject& add_object(std::string_view key, const JsonObject& value);
     JsonObject& add_objects(std::string_view key, const std::vector<JsonObject>& values);
+    // An array of arrays of strings, such as [["a","b"],["c","d"]].
+    JsonObject& add_string_rows(std::string_view key, const std::vector<std::vector<std::string>>& rows);
 
     // The object, without a line break.
     [[nodiscard]] std::string text() const;

@@ -5,6 +5,7 @@
 #include "cli/line.h"
 #include "cli/output.h"
 #include "cli/platform.h"
+#include "link/trace.h"
 
 #include <chrono>
 
@@ -29,6 +30,8 @@ CommandResult run_command(const Session& session) {
     case Command::verify: return run_verify(session);
     case Command::read: return run_read(session);
     case Command::list: return run_list(session);
+
+    case Command::check: return run_check(session);
     default: return run_boot(session);
     }
 }
@@ -47,6 +50,7 @@ ExitCode run(const std::vector<std::string>& arguments) {
         write_text(Stream::out, "zelmiran-flash " ZELMIRAN_VERSION "\n");
         return ExitCode::ok;
     }
+    if (invocation.verbose) switch_link_trace_on();
     ProgressBar progress(!invocation.quiet && is_terminal(Stream::err), texts.time_left);
     const Session session{invocation, texts, language == Language::russian, progress};
     catch_stop_signals();

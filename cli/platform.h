@@ -22,6 +22,13 @@ bool is_terminal(Stream stream);
 // Writes UTF-8 text; a Windows console gets it through the wide API.
 void write_text(Stream stream, const std::string& text);
 
+// Standard output for bytes rather than text: no line end translation on
+// Windows, and a reader that went away fails the write (POSIX: no SIGPIPE)
+// instead of ending the program unreported.
+void prepare_binary_output();
+// All of `bytes` to standard output; false with the system's reason.
+[[nodiscard]] bool write_binary_output(const unsigned char* bytes, std::size_t count, std::string& reason);
+
 // From now on SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and
 // the closing of the console) only note that a stop was asked for, so that
 // the command stops where no reply is awaited. One that comes within 2 s of

@@ -75,6 +75,22 @@ void write_text(Stream stream, const std::string& text) {
     std::fflush(file);
 }
 
+void prepare_binary_output() { std::signal(SIGPIPE, SIG_IGN); }
+
+bool write_binary_output(const unsigned char* bytes, std::size_t count, std::string& reason) {
+    while (count > 0) {
+        const ssize_t written = write(STDOUT_FILENO, bytes, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            reason = std::strerror(errno);
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
 void catch_stop_signals() {
     struct sigaction action = {};
     action.sa_handler = on_stop_signal;

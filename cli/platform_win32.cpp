@@ -2,9 +2,12 @@
 
 #include "ui/text_encoding.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 #include <string_view>
 #include <windows.h>
 
@@ -104,6 +107,23 @@ void write_text(Stream stream, const std::string& text) {
     } else {
         WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
+}
+
+void prepare_binary_output() { _setmode(_fileno(stdout), _O_BINARY); }
+
+bool write_binary_output(const unsigned char* bytes, std::size_t count, std::string& reason) {
+    const HANDLE handle = handle_of(Stream::out);
+    while (count > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 20));
+        if (!WriteFile(handle, bytes, chunk, &written, nullptr) || written == 0) {
+            reason = system_reason(GetLastError());
+            return false;
+        }
+        bytes += written;
+        count -= written;
+    }
+    return true;
 }
 
 void catch_stop_signals() {

@@ -35,6 +35,17 @@ void add_ports(JsonObject& json, const std::vector<PortReport>& ports) {
     json.add_objects("ports", entries);
 }
 
+void add_summary(JsonObject& json, const ImageSummary& summary) {
+    std::vector<std::vector<std::string>> ranges;
+    for (const AddressRange& range : summary.ranges) ranges.push_back({hex_word(range.first), hex_word(range.last)});
+    json.add_string("format", summary.format)
+        .add_string_rows("ranges", ranges)
+        .add_integer("blocks", static_cast<std::int64_t>(summary.blocks))
+        .add_integer("bytes", static_cast<std::int64_t>(summary.bytes))
+        .add_string("sha256", summary.sha256)
+        .add_integer("write_blocks", static_cast<std::int64_t>(summary.write_blocks));
+}
+
 }  // namespace
 
 std::string result_json(const CommandResult& result) {
@@ -82,5 +93,6 @@ std::string result_json(const CommandResult& result) {
     if (result.ports) add_ports(json, *result.ports);
     if (result.file) json.add_string("file", *result.file);
     if (result.bytes) json.add_integer("bytes", static_cast<std::int64_t>(*result.bytes));
+    if (result.summary) add_summary(json, *result.summary);
     return json.text();
 }

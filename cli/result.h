@@ -4,6 +4,7 @@
 
 #include "cli/exit_code.h"
 #include "device/connection.h"
+#include "cli/image_file.h"
 #include "flash/flash_controller.h"
 
 #include <cstdint>
@@ -44,6 +45,16 @@ struct Difference {
     std::size_t count = 0;
 };
 
+// check: what an image gives the flash and what a write of it does.
+struct ImageSummary {
+    std::string format;
+    std::vector<AddressRange> ranges;
+    std::size_t blocks = 0;        // the 1 KiB blocks it gives bytes to
+    std::size_t bytes = 0;         // the bytes it gives, gaps left out
+    std::string sha256;
+    std::size_t write_blocks = 0;  // of those blocks, the ones an erased device lacks
+};
+
 struct CommandResult {
     std::string command;
     std::optional<unsigned> number;  // line: the device's number, from 1
@@ -60,6 +71,7 @@ struct CommandResult {
     std::optional<std::vector<PortReport>> ports;  // list
     std::optional<std::string> file;  // read: the file written
     std::optional<std::size_t> bytes; // read: the bytes saved
+    std::optional<ImageSummary> summary;  // check
 };
 
 std::string result_json(const CommandResult& result);

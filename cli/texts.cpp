@@ -6,29 +6,48 @@
 namespace {
 
 const Texts english = {
-    "Usage: zelmiran-flash [--port PORT] [--json] [--quiet] COMMAND [ARGS]\n"
+    "Usage: zelmiran-flash [OPTIONS] COMMAND [ARGS]\n"
     "\n"
     "Commands:\n"
     "  info                        controller check, chip id, lock bits of all 32\n"
     "                              regions, GPNVM 0-2, security bit\n"
-    "  write IMAGE                 unlock, erase, write, read back and compare,\n"
-    "                              lock, boot bit\n"
-    "  verify IMAGE                compare the flash with IMAGE\n"
-    "  read FILE [--size BYTES]    save the flash (default all 512 KiB) to FILE\n"
+    "  write IMAGE                 write the 1 KiB blocks whose checksum on the\n"
+    "                              device differs from IMAGE, erase the rest,\n"
+    "                              check, lock, boot bit\n"
+    "  verify IMAGE                compare the whole flash with IMAGE by the\n"
+    "                              device's block checksums\n"
+    "  read FILE                   save the flash (default all 512 KiB) to FILE\n"
     "  boot                        cancel programming mode: set the boot bit\n"
     "  line IMAGE [--count N] [--log FILE.csv]\n"
     "                              production: program each device as it is\n"
     "                              connected, one after another\n"
+    "  check IMAGE                 without a device: format, address ranges, 1 KiB\n"
+    "                              blocks, bytes, SHA-256, what write would do\n"
+    "  list                        each port with a device: port, chip id,\n"
+    "                              controller check; busy ports are shown, untouched\n"
     "\n"
     "Options:\n"
-    "  --port PORT                 COMn (any n) or a device path; without it,\n"
+    "  -p, --port PORT             COMn (any n) or a device path; without it,\n"
     "                              COM1 to COM32 are searched\n"
-    "  --json                      one JSON object per result on standard output\n"
-    "  --quiet                     no progress bar\n"
-    "  --help                      this text\n"
-    "  --version                   the program's version\n"
+    "  -j, --json                  one JSON object per result on standard output\n"
+    "  -q, --quiet                 no progress bar\n"
+    "      --verbose               the link trace on standard error\n"
+    "      --address ADDR          write, verify, check: where a raw binary goes;\n"
+    "                              read: where it starts; 0x00100000 to 0x0017FFFF,\n"
+    "                              decimal or 0x hex, by default 0x00100000\n"
+    "      --size BYTES            read: how many bytes (by default to the end)\n"
+    "      --full                  write: rewrite every block of both banks\n"
+    "      --keep-rest             write: leave the flash outside the image's\n"
+    "                              blocks as it is; verify: compare its blocks only\n"
+    "      --read-back             verify: read every byte and compare it\n"
+    "      --run                   write, boot: restart the controller after the\n"
+    "                              boot bit, so that it starts the new firmware\n"
+    "  -h, --help                  this text\n"
+    "  -V, --version               the program's version\n"
     "\n"
-    "IMAGE: a raw binary (from the first byte of flash), Intel HEX (.hex) or ELF.\n"
+    "IMAGE: a raw binary (from --address, by default the first byte of flash),\n"
+    "Intel HEX (.hex) or ELF. IMAGE '-' is standard input (Intel HEX when it\n"
+    "starts with ':', ELF by its magic, else raw); read's FILE '-' standard output.\n"
     "Exit codes: 0 done, 3 bad image, 4 no device or port, 5 no monitor or wrong\n"
     "controller, 7 boot bit not set, 11 programming failed, 12 verify found a\n"
     "difference, 64 usage, 73 output file cannot be written.\n",
@@ -41,6 +60,14 @@ const Texts english = {
     "unexpected argument: %s",
     "--size must be a number of bytes from 1 to 524288 (decimal or 0x hex): %s",
     "--count must be a number from 1: %s",
+    "--address must be a flash address from 0x00100000 to 0x0017FFFF (decimal or 0x hex): %s",
+    "--size %u from 0x%08X reaches past the flash's end (0x0017FFFF)",
+    "%s does not apply to %s",
+    "standard input",
+    "standard output",
+    "raw binary",
+    "format   %s\nranges   %s\nblocks   %zu of 1 KiB\nbytes    %zu\nSHA-256  %s\n",
+    "on an erased device, write writes %zu block(s), then locks all 32 regions and sets the boot bit",
     "programming failed",
     "%s written and checked (%s, %zu bytes, SHA-256 %s): %d block(s) written, %d unchanged",
     "the flash holds %s (%zu bytes)",
@@ -76,29 +103,49 @@ const Texts english = {
 };
 
 const Texts russian = {
-    "Использование: zelmiran-flash [--port ПОРТ] [--json] [--quiet] КОМАНДА [АРГУМЕНТЫ]\n"
+    "Использование: zelmiran-flash [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ]\n"
     "\n"
     "Команды:\n"
     "  info                        проверка контроллера, код контроллера, биты\n"
     "                              защиты 32 областей, GPNVM 0-2, бит секретности\n"
-    "  write ОБРАЗ                 снятие защиты, очистка, запись, чтение и\n"
-    "                              сравнение, защита, бит загрузки\n"
-    "  verify ОБРАЗ                сравнить флеш-память с ОБРАЗОМ\n"
-    "  read ФАЙЛ [--size БАЙТ]     сохранить флеш-память (по умолчанию все 512 КиБ)\n"
+    "  write ОБРАЗ                 записать блоки по 1 КиБ, контрольная сумма\n"
+    "                              которых в приборе не совпадает с ОБРАЗОМ,\n"
+    "                              очистить прочие; проверка, защита, бит загрузки\n"
+    "  verify ОБРАЗ                сравнить всю флеш-память с ОБРАЗОМ по\n"
+    "                              контрольным суммам блоков, вычисленным прибором\n"
+    "  read ФАЙЛ                   сохранить флеш-память (по умолчанию все 512 КиБ)\n"
     "  boot                        отменить режим программирования: бит загрузки\n"
     "  line ОБРАЗ [--count N] [--log ФАЙЛ.csv]\n"
     "                              производство: программировать приборы один за\n"
     "                              другим по мере подключения\n"
+    "  check ОБРАЗ                 без прибора: формат, диапазоны адресов, блоки\n"
+    "                              по 1 КиБ, байты, SHA-256, что сделает write\n"
+    "  list                        каждый порт с прибором: порт, код контроллера,\n"
+    "                              проверка; занятые порты показаны, но не тронуты\n"
     "\n"
     "Параметры:\n"
-    "  --port ПОРТ                 COMn (любое n) или путь устройства; без него\n"
+    "  -p, --port ПОРТ             COMn (любое n) или путь устройства; без него\n"
     "                              ищется COM1 - COM32\n"
-    "  --json                      по объекту JSON на результат в стандартный вывод\n"
-    "  --quiet                     без индикатора хода\n"
-    "  --help                      этот текст\n"
-    "  --version                   версия программы\n"
+    "  -j, --json                  по объекту JSON на результат в стандартный вывод\n"
+    "  -q, --quiet                 без индикатора хода\n"
+    "      --verbose               трассировка связи в стандартный поток ошибок\n"
+    "      --address АДРЕС         write, verify, check: адрес двоичного образа;\n"
+    "                              read: откуда читать; от 0x00100000 до 0x0017FFFF,\n"
+    "                              десятичный или 0x, по умолчанию 0x00100000\n"
+    "      --size БАЙТ             read: сколько байт (по умолчанию до конца)\n"
+    "      --full                  write: переписать все блоки обоих банков\n"
+    "      --keep-rest             write: не трогать флеш-память вне блоков\n"
+    "                              образа; verify: сравнить только эти блоки\n"
+    "      --read-back             verify: прочитать и сравнить каждый байт\n"
+    "      --run                   write, boot: перезапустить контроллер после\n"
+    "                              бита загрузки, чтобы он запустил новую программу\n"
+    "  -h, --help                  этот текст\n"
+    "  -V, --version               версия программы\n"
     "\n"
-    "ОБРАЗ: двоичный файл (с первого байта флеш-памяти), Intel HEX (.hex) или ELF.\n"
+    "ОБРАЗ: двоичный файл (с --address, по умолчанию с первого байта флеш-памяти),\n"
+    "Intel HEX (.hex) или ELF. ОБРАЗ '-' - стандартный ввод (Intel HEX, если\n"
+    "начинается с ':', ELF по сигнатуре, иначе двоичный); ФАЙЛ '-' у read -\n"
+    "стандартный вывод.\n"
     "Коды выхода: 0 готово, 3 негодный образ, 4 нет прибора или порта, 5 монитор\n"
     "не отвечает или не тот контроллер, 7 бит загрузки не установлен,\n"
     "11 программирование не выполнено, 12 найдено различие, 64 неверный вызов,\n"
@@ -112,6 +159,14 @@ const Texts russian = {
     "лишний аргумент: %s",
     "--size: число байт от 1 до 524288 (десятичное или 0x шестнадцатеричное): %s",
     "--count: число от 1: %s",
+    "--address: адрес флеш-памяти от 0x00100000 до 0x0017FFFF (десятичный или 0x шестнадцатеричный): %s",
+    "--size %u от 0x%08X выходит за конец флеш-памяти (0x0017FFFF)",
+    "%s не применяется с командой %s",
+    "стандартный ввод",
+    "стандартный вывод",
+    "двоичный файл",
+    "формат   %s\nадреса   %s\nблоков   %zu по 1 КиБ\nбайт     %zu\nSHA-256  %s\n",
+    "на очищенном приборе write запишет блоков: %zu, затем защитит все 32 области и установит бит загрузки",
     "программирование не выполнено",
     "%s записан и проверен (%s, %zu байт, SHA-256 %s): записано блоков %d, без изменений %d",
     "флеш-память содержит %s (%zu байт)",

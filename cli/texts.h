@@ -17,6 +17,14 @@ struct Texts {
     const char* unexpected_argument;
     const char* bad_size;
     const char* bad_count;
+    const char* bad_address;
+    const char* size_past_flash_end;
+    const char* option_not_for_command;
+    const char* standard_input;
+    const char* standard_output;
+    const char* format_raw;
+    const char* check_rows;
+    const char* check_writes;
     const char* run_failed;
     const char* written;
     const char* verify_match;

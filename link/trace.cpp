@@ -16,15 +16,20 @@ void print_stamp() {
     std::fprintf(stderr, "[%8lld ms] ", ms);
 }
 
-}  // namespace
-
-bool link_trace_on() {
-    static const bool on = [] {
+// Read from the environment once, the first time it is asked for.
+bool& trace_switch() {
+    static bool on = [] {
         const char* value = std::getenv("ZELMIRAN_TRACE");
         return value && std::strcmp(value, "1") == 0;
     }();
     return on;
 }
+
+}  // namespace
+
+bool link_trace_on() { return trace_switch(); }
+
+void switch_link_trace_on() { trace_switch() = true; }
 
 void trace_bytes(const char* direction, const unsigned char* data, std::size_t count) {
     if (!link_trace_on() || count == 0) return;

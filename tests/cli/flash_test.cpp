@@ -44,10 +44,11 @@ protected:
         device.emplace(ports(), 2, std::move(options));
     }
 
-    ProgramRun flash(const std::vector<std::string>& arguments) {
+    ProgramRun flash(const std::vector<std::string>& arguments, const std::string& input = "") {
         ProgramOptions options;
         options.folder = folder.path();
         options.arguments = arguments;
+        options.input = input;
         options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
         options.limit = std::chrono::seconds(60);
         ProgramRun run = run_program(ZELMIRAN_FLASH_PATH, options);
@@ -274,6 +275,105 @@ TEST_F(Flash, ChecksumsFindSpoiltBlocks) {
     EXPECT_NE(run.out.find(R"("first_differing_block":{"start":"0x00101800","end":"0x00101BFF"})"), std::string::npos)
         << run.out;
     EXPECT_EQ(flash({"verify", "--read-back", "fw.bin"}).exit_code, 12);
+}
+
+// Short options are the long ones; an option the command does not take, a
+// value outside the flash, and --address with an image that carries its own
+// addresses are usage errors naming what is wrong, before any device.
+TEST_F(Flash, OptionsAndTheirRefusals) {
+    std::filesystem::create_directories(ports());
+    folder.write_file("fw.bin", text_of(pattern(3000, 13)));
+    folder.write_file("fw.hex", hex_record(4, 0, {0x00, 0x10}) + hex_record(0, 0, {1, 2, 3, 4}) + hex_record(1, 0, {}));
+    struct Case {
+        std::vector<std::string> arguments;
+        int exit_code;
+        std::string said;
+    };
+    const Case cases[] = {
+        {{"-V"}, 0, "zelmiran-flash "},
+        {{"-h"}, 0, "--keep-rest"},
+        {{"-j", "-q", "check", "fw.hex"}, 0, R"("format":"ihex")"},
+        {{"--verbose", "-p", "COM7", "boot", "--run"}, 4, "ms] COM7"},
+        {{"write", "-"}, 3, "standard input: no data"},
+        {{"write", "fw.bin", "--read-back"}, 64, "--read-back does not apply to write"},
+        {{"verify", "fw.bin", "--full"}, 64, "--full"},
+        {{"read", "x.bin", "--keep-rest"}, 64, "--keep-rest"},
+        {{"info", "--run"}, 64, "--run"},
+        {{"check", "fw.hex", "-p", "COM3"}, 64, "-p does not apply to check"},
+        {{"list", "--address", "0x100000"}, 64, "--address"},
+        {{"read", "x.bin", "--address", "0x180000"}, 64, "0x180000"},
+        {{"read", "x.bin", "--address", "0x0017FC00", "--size", "2048"}, 64, "--size 2048 from 0x0017FC00"},
+        {{"write", "--address", "0x120000", "fw.hex"}, 64, "carries its own addresses"},
+        {{"check", "--address", "0x17FC00", "fw.bin"}, 3, "past the flash's end"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
+        const ProgramRun run = flash(c.arguments);
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << run.out << run.err;
+    }
+}
+
+// check never opens a port: a device present changes nothing, and its
+// monitor is never greeted.
+TEST_F(Flash, CheckShowsAnImageWithoutADevice) {
+    const auto low = pattern(300, 14);
+    folder.write_file("fw.hex", hex_record(4, 0, {0x00, 0x10}) + hex_record(0, 0, {low.begin(), low.begin() + 200}) +
+                                    hex_record(0, 200, {low.begin() + 200, low.end()}) +
+                                    hex_record(0, 0x2000, std::vector<unsigned char>(16, 0xFF)) + hex_record(1, 0, {}));
+    folder.write_file("fw.elf", text_of(elf_file({{1, flash_start + 0x40000, pattern(2000, 15)},
+                                                  {1, flash_start + 0x100, low},
+                                                  {1, flash_start + 0x100 + 300, pattern(100, 16)}})));
+    const std::pair<std::string, std::string> cases[] = {
+        {"fw.hex", "format   Intel HEX\nranges   0x00100000-0x0010012B, 0x00102000-0x0010200F\n"
+                   "blocks   2 of 1 KiB\nbytes    316\n"},
+        {"fw.hex", "on an erased device, write writes 1 block(s), then"},
+        {"fw.elf", "ranges   0x00100100-0x0010028F, 0x00140000-0x001407CF\nblocks   3 of 1 KiB\nbytes    2400\n"},
+    };
+    std::filesystem::create_directories(ports());
+    for (const bool with_device : {false, true}) {
+        if (with_device) start_device();
+        for (const auto& [image, said] : cases) {
+            const ProgramRun run = flash({"check", image});
+            EXPECT_EQ(run.exit_code, 0) << run.err;
+            EXPECT_NE(run.out.find(said), std::string::npos) << run.out;
+        }
+        const ProgramRun json = flash({"--json", "check", "fw.elf"});
+        EXPECT_NE(json.out.find(R"("ranges":[["0x00100100","0x0010028F"],["0x00140000","0x001407CF"]],"blocks":3,)"),
+                  std::string::npos)
+            << json.out;
+    }
+    EXPECT_EQ(device->count("monitor.greeting"), 0u);
+}
+
+// Any text mode on the way would change the pattern's line ends and 0x1A.
+TEST_F(Flash, ImagesFromStandardInputAndFlashToStandardOutput) {
+    start_device();
+    const auto bytes = pattern(5000, 17);
+    folder.write_file("fw.bin", text_of(bytes));
+    const std::string hex = hex_record(4, 0, {0x00, 0x13}) +
+                            hex_record(0, 0, {bytes.begin(), bytes.begin() + 200}) + hex_record(1, 0, {});
+    struct Case {
+        std::vector<std::string> write;
+        std::string input;
+        std::string address;
+        std::vector<unsigned char> expected;
+    };
+    const Case cases[] = {
+        {{"write", "-"}, text_of(bytes), "0x00100000", bytes},
+        {{"write", "--address", "0x00120000", "fw.bin"}, "", "0x00120000", bytes},
+        {{"write", "-"}, hex, "0x00130000", {bytes.begin(), bytes.begin() + 200}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        const ProgramRun written = flash(c.write, c.input);
+        EXPECT_EQ(written.exit_code, 0) << written.err;
+        const std::string size = std::to_string(c.expected.size());
+        const ProgramRun read = flash({"read", "-", "--address", c.address, "--size", size});
+        EXPECT_EQ(read.exit_code, 0) << read.err;
+        EXPECT_TRUE(read.out == text_of(c.expected)) << read.out.size();
+        EXPECT_NE(read.err.find(size + " bytes of flash saved to standard output"), std::string::npos) << read.err;
+    }
 }
 
 // A write that fails after the erase leaves a device that starts its boot
