@@ -444,6 +444,7 @@ TEST_F(Flash, OneProgramPerPortAndNoGuessing) {
     std::thread writer([&] { write = flash({"write", "fw.bin"}); });
     while (device->count("monitor.S") < 3) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const ProgramRun info = flash({"--port", "COM2", "info"});
+    const ProgramRun listed = flash({"--json", "list"});
     ProgramOptions options;
     options.folder = folder.path();
     options.environment = {"ZELMIRAN_COM_DIR=" + ports().string()};
@@ -453,12 +454,18 @@ TEST_F(Flash, OneProgramPerPortAndNoGuessing) {
     EXPECT_NE(info.err.find("port COM2 is held by another program"), std::string::npos) << info.err;
     EXPECT_NE(update.out.find("/COM2 занят другой программой"), std::string::npos) << update.out;
     EXPECT_NE(update.out.find("Error 4"), std::string::npos) << update.out;
+    EXPECT_NE(listed.out.find(R"({"port":"COM2","state":"busy"})"), std::string::npos) << listed.out;
     EXPECT_EQ(write.exit_code, 0) << write.err;
     EXPECT_EQ(device->count("monitor.greeting"), 1u);
 
     device.reset();
     start_device();
     SimDevice other(ports(), 4);
+    const ProgramRun survey = flash({"--json", "list"});
+    for (const char* port : {"COM2", "COM4"})
+        EXPECT_NE(survey.out.find(std::string(R"({"port":")") + port + R"(","state":"device","chip_id":"0x272A0A40","controller_ok":true})"),
+                  std::string::npos)
+            << survey.out;
     const ProgramRun guessed = flash({"write", "fw.bin"});
     EXPECT_EQ(guessed.exit_code, 4);
     EXPECT_NE(guessed.err.find("devices on COM2 and COM4: choose one with --port"), std::string::npos) << guessed.err;
