@@ -11,6 +11,10 @@ constexpr std::uint32_t dbgu_sr = 0xFFFFF214;
 constexpr std::uint32_t dbgu_thr = 0xFFFFF21C;
 constexpr std::uint32_t dbgu_cidr = 0xFFFFF240;
 constexpr std::uint32_t dbgu_exid = 0xFFFFF244;
+constexpr std::uint32_t rstc_cr = 0xFFFFFD00;
+constexpr std::uint32_t rstc_key = 0xA5000000;
+constexpr std::uint32_t rstc_key_mask = 0xFF000000;
+constexpr std::uint32_t procrst = 1u << 0;
 constexpr std::uint32_t mc_puer = 0xFFFFFF54;
 constexpr std::uint32_t mc_fmr0 = 0xFFFFFF60;
 constexpr std::uint32_t efc_stride = 0x10;
@@ -95,6 +99,11 @@ void Bus::write_register(std::uint32_t address, std::uint32_t value) {
     switch (address) {
     case dbgu_thr: debug_unit_output_.push_back(static_cast<std::uint8_t>(value)); return;
     case mc_puer: protection_unit_enable_ = value; return;
+    // Without the key the chip ignores the write; PERRST and EXTRST alone
+    // leave the core, and with it the monitor, running.
+    case rstc_cr:
+        if ((value & rstc_key_mask) == rstc_key && (value & procrst)) reset_requested_ = true;
+        return;
     }
     const int controller = flash_controller_at(address);
     if (controller < 0) return;

@@ -1,6 +1,7 @@
 // The target's address space as both the host (through the monitor) and code
 // running on the target see it: SRAM, flash behind its controllers, and the
-// registers of the debug unit and the memory controller. Unmapped reads give
+// registers of the debug unit, the memory controller and the reset
+// controller's command register. Unmapped reads give
 // 0 and unmapped writes are ignored.
 #pragma once
 
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -23,6 +25,9 @@ public:
     void write(std::uint32_t address, unsigned width, std::uint32_t value);
 
     std::uint8_t* sram() { return sram_.data(); }
+    // A keyed write to RSTC_CR with PROCRST came and has not been taken.
+    bool reset_requested() const { return reset_requested_; }
+    bool take_reset_request() { return std::exchange(reset_requested_, false); }
     const std::vector<std::uint8_t>& debug_unit_output() const { return debug_unit_output_; }
 
 private:
@@ -33,6 +38,7 @@ private:
     FlashControllers& controllers_;
     std::uint32_t chip_id_;
     std::uint32_t protection_unit_enable_ = 0;
+    bool reset_requested_ = false;
     std::vector<std::uint8_t> debug_unit_output_;
     std::array<std::uint8_t, sram_size> sram_{};
 };

@@ -31,9 +31,16 @@ Timing (milliseconds, fractions allowed):
                        zero (default): everything completes at once;
                        realistic: page program 6 (3 without erase), erase
                        all 15, lock bits 1, GPNVM and security bits 1, and 1
-                       before each reply
+                       before each reply; the link carries 1000 bytes a
+                       millisecond (USB full speed), the core runs at 48 MHz
   --wp-ms MS  --wp-noerase-ms MS  --ea-ms MS  --lock-ms MS  --gpnvm-ms MS
   --latency-ms MS      override one value of the chosen timing
+  --link-bytes-per-ms N
+                       bytes the link carries a millisecond, either way, on
+                       top of the latency; 0: at once
+  --cpu-mhz MHZ        the core's clock: a reply to G waits for the code's
+                       instructions, one cycle each, and one wait state per
+                       load from flash; 0: code takes no time
 
 Faults:
   --greeting normal|silent|short|wrong
@@ -84,6 +91,12 @@ on standard error and in the status report.
 The flash controllers take keyed commands in MC_FCR as the chip's
 documentation describes; a command written while its controller is still
 busy is refused with PROGE.
+
+RSTC_CR (FFFFFD00) written with key A5 and PROCRST (bit 0) resets the chip,
+and the write gets no reply. With GPNVM2 set the firmware starts: the device
+hangs up, writes the status and exits. Otherwise the monitor starts anew
+(SRAM cleared; flash and its bits kept) and drops every frame until a
+greeting.
 )";
 
 namespace {
@@ -114,7 +127,8 @@ std::uint32_t parse_hex(const std::string& option, const std::string& text) {
     return static_cast<std::uint32_t>(value);
 }
 
-double parse_ms(const std::string& option, const std::string& text) {
+// Not negative and finite; `unit` names it in the message.
+double parse_amount(const std::string& option, const std::string& text, const std::string& unit) {
     std::size_t end = 0;
     double value = -1;
     try {
@@ -123,8 +137,12 @@ double parse_ms(const std::string& option, const std::string& text) {
         end = 0;
     }
     if (end == 0 || end != text.size() || !std::isfinite(value) || value < 0)
-        throw std::invalid_argument(option + " takes milliseconds, not \"" + text + "\"");
+        throw std::invalid_argument(option + " takes " + unit + ", not \"" + text + "\"");
     return value;
+}
+
+double parse_ms(const std::string& option, const std::string& text) {
+    return parse_amount(option, text, "milliseconds");
 }
 
 std::uint32_t parse_regions(const std::string& option, const std::string& text) {
@@ -187,10 +205,20 @@ std::uint64_t positive(const std::string& option, const std::string& text) {
 
 using TimingField = double sim::TimingModel::*;
 
-const std::map<std::string, TimingField> timing_fields = {
-    {"--wp-ms", &sim::TimingModel::wp_ms},       {"--wp-noerase-ms", &sim::TimingModel::wp_noerase_ms},
-    {"--ea-ms", &sim::TimingModel::ea_ms},       {"--lock-ms", &sim::TimingModel::lock_ms},
-    {"--gpnvm-ms", &sim::TimingModel::gpnvm_ms}, {"--latency-ms", &sim::TimingModel::latency_ms},
+struct TimingValue {
+    TimingField field;
+    const char* unit;
+};
+
+const std::map<std::string, TimingValue> timing_fields = {
+    {"--wp-ms", {&sim::TimingModel::wp_ms, "milliseconds"}},
+    {"--wp-noerase-ms", {&sim::TimingModel::wp_noerase_ms, "milliseconds"}},
+    {"--ea-ms", {&sim::TimingModel::ea_ms, "milliseconds"}},
+    {"--lock-ms", {&sim::TimingModel::lock_ms, "milliseconds"}},
+    {"--gpnvm-ms", {&sim::TimingModel::gpnvm_ms, "milliseconds"}},
+    {"--latency-ms", {&sim::TimingModel::latency_ms, "milliseconds"}},
+    {"--link-bytes-per-ms", {&sim::TimingModel::link_bytes_per_ms, "bytes a millisecond"}},
+    {"--cpu-mhz", {&sim::TimingModel::cpu_mhz, "megahertz"}},
 };
 
 // Reads the options into `line`. Timing values that override the chosen
@@ -247,13 +275,14 @@ public:
         }
         for (const auto& [field, ms] : overrides_) line_.device.timing.*field = ms;
         line_.serve.latency_ms = line_.device.timing.latency_ms;
+        line_.serve.link_bytes_per_ms = line_.device.timing.link_bytes_per_ms;
         if (!line_.help && line_.serve.link.empty()) throw std::invalid_argument("--link PATH is required");
     }
 
 private:
     void take(const std::string& name, const std::string& value) {
         if (const auto field = timing_fields.find(name); field != timing_fields.end())
-            overrides_.emplace_back(field->second, parse_ms(name, value));
+            overrides_.emplace_back(field->second.field, parse_amount(name, value, field->second.unit));
         else
             valued_.at(name)(value);
     }

@@ -133,12 +133,17 @@ Cpu::~Cpu() {
 
 std::uint64_t Cpu::read_window(uc_struct*, std::uint64_t offset, unsigned size, void* window) {
     const auto& w = *static_cast<Engine::Window*>(window);
-    return w.engine->owner->bus_.read(w.base + static_cast<std::uint32_t>(offset), size, Requester::target);
+    Cpu& cpu = *w.engine->owner;
+    // Code runs from SRAM, so only loads reach flash; each costs a wait state.
+    if (w.base == flash_base) ++cpu.flash_reads_;
+    return cpu.bus_.read(w.base + static_cast<std::uint32_t>(offset), size, Requester::target);
 }
 
-void Cpu::write_window(uc_struct*, std::uint64_t offset, unsigned size, std::uint64_t value, void* window) {
+void Cpu::write_window(uc_struct* engine, std::uint64_t offset, unsigned size, std::uint64_t value, void* window) {
     const auto& w = *static_cast<Engine::Window*>(window);
-    w.engine->owner->bus_.write(w.base + static_cast<std::uint32_t>(offset), size, static_cast<std::uint32_t>(value));
+    Bus& bus = w.engine->owner->bus_;
+    bus.write(w.base + static_cast<std::uint32_t>(offset), size, static_cast<std::uint32_t>(value));
+    if (bus.reset_requested()) uc_emu_stop(engine);
 }
 
 void Cpu::count_block(uc_struct* engine, std::uint64_t, std::uint32_t size, void* owner) {
@@ -159,13 +164,16 @@ void Cpu::reset_registers() {
 RunResult Cpu::run(std::uint32_t address) {
     reset_registers();
     executed_ = 0;
+    flash_reads_ = 0;
     // One fixed count for every start: a changed count would not reach code
     // already translated. Both kinds of stop report success, so the PC tells.
     const uc_err error = uc_emu_start(engine_->uc.get(), address & ~3u, return_address, 0, budget_);
     std::uint32_t pc = 0;
     uc_reg_read(engine_->uc.get(), UC_ARM_REG_PC, &pc);
-    RunResult result{false, "", std::min(executed_, budget_)};
-    if (error != UC_ERR_OK)
+    RunResult result{false, "", std::min(executed_, budget_), flash_reads_};
+    if (bus_.reset_requested())
+        result.reset = true;
+    else if (error != UC_ERR_OK)
         result.reason = std::string(uc_strerror(error)) + " at PC " + hex_word(pc);
     else if (pc != return_address)
         result.reason = "no return within " + std::to_string(budget_) + " instructions, PC " + hex_word(pc);

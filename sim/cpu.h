@@ -20,6 +20,9 @@ struct RunResult {
     bool returned;            // came back to the monitor
     std::string reason;       // why not, when it did not
     std::uint64_t instructions;
+    std::uint64_t flash_reads = 0;  // loads from flash, each a wait state
+    bool reset = false;       // the code reset the chip through RSTC_CR
+    double device_ms = 0;     // modelled: its run time and its waits for busy flash controllers
 };
 
 class Cpu {
@@ -32,7 +35,8 @@ public:
 
     // Enters the code at `address` in ARM state, supervisor mode with IRQ and
     // FIQ masked, the stack pointer at the top of SRAM and the link register
-    // pointing back into the monitor.
+    // pointing back into the monitor. A reset the code asks for ends the run
+    // at once.
     RunResult run(std::uint32_t address);
     // SRAM in [start, end) was changed from outside: translations of code
     // there must go. Only those: the host writes the applet's mailbox and
@@ -54,6 +58,7 @@ private:
     std::uint64_t budget_;
     std::unique_ptr<Engine> engine_;
     std::uint64_t executed_ = 0;
+    std::uint64_t flash_reads_ = 0;
 };
 
 }  // namespace sim

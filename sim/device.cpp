@@ -27,6 +27,7 @@ Device::Device(const DeviceOptions& options)
       // Set up now rather than at the first G, whose reply the updater
       // awaits for only some 150 ms.
       cpu_(bus_, options.instruction_budget),
+      cpu_mhz_(options.timing.cpu_mhz),
       skipped_run_(options.skipped_run) {
     NonVolatileBits bits = store_.bits();
     bits.lock_bits |= options.locked_regions | options.stuck_locks;
@@ -39,6 +40,20 @@ void Device::note_host_write(std::uint32_t address, std::size_t count) {
     if (start < end) cpu_.forget_code(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end));
 }
 
+// With GPNVM2 set the chip boots its firmware; otherwise the boot program
+// in ROM starts the monitor anew, on SRAM it has used for itself. Flash,
+// its controllers and the non-volatile bits are left as they were.
+void Device::take_reset() {
+    if (!bus_.take_reset_request()) return;
+    ++resets_;
+    if (store_.bits().gpnvm & 0x4) {
+        firmware_started_ = true;
+        return;
+    }
+    std::memset(bus_.sram(), 0, sram_size);
+    cpu_.forget_code(sram_base, stack_top);
+}
+
 void Device::write_memory(std::uint32_t address, const std::uint8_t* data, std::size_t count) {
     if (count == 0) return;
     note_host_write(address, count);
@@ -46,6 +61,7 @@ void Device::write_memory(std::uint32_t address, const std::uint8_t* data, std::
         std::memcpy(bus_.sram() + (address - sram_base), data, count);
         return;
     }
+    // Bytes cannot carry RSTC_CR's key and PROCRST at once: no reset here.
     for (std::size_t i = 0; i < count; ++i) bus_.write(address + static_cast<std::uint32_t>(i), 1, data[i]);
 }
 
@@ -64,6 +80,7 @@ void Device::read_memory(std::uint32_t address, std::uint8_t* data, std::size_t 
 void Device::write(std::uint32_t address, unsigned width, std::uint32_t value) {
     note_host_write(address, width);
     bus_.write(address, width, value);
+    take_reset();
 }
 
 std::uint32_t Device::read(std::uint32_t address, unsigned width) { return bus_.read(address, width, Requester::host); }
@@ -80,11 +97,20 @@ RunResult Device::run(std::uint32_t address) {
         skipped_ = true;
         return RunResult{true, {}, 0};
     }
+    const double held_before = controllers_.held_ms();
     const auto start = std::chrono::steady_clock::now();
     RunResult result = cpu_.run(address);
-    run_ms_ += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double wall_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double held_ms = controllers_.held_ms() - held_before;
+    const double modelled_ms =
+        cpu_mhz_ > 0 ? static_cast<double>(result.instructions + result.flash_reads) / (cpu_mhz_ * 1000) : 0;
+    result.device_ms = held_ms + modelled_ms;
+    overhead_ms_ += std::max(0.0, wall_ms - result.device_ms);
+    modelled_run_ms_ += modelled_ms;
     ++runs_;
     run_instructions_ += result.instructions;
+    run_flash_reads_ += result.flash_reads;
+    take_reset();
     return result;
 }
 

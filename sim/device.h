@@ -65,10 +65,21 @@ public:
     double busy_ms() const;
     std::uint64_t runs() const { return runs_; }
     std::uint64_t run_instructions() const { return run_instructions_; }
-    // Real time spent emulating code started by G, apart from waits for busy
-    // flash controllers (those are modelled device time): the virtual
-    // device's own overhead, which a real chip does not have.
-    double emulation_ms() const { return run_ms_ - controllers_.held_ms(); }
+    std::uint64_t run_flash_reads() const { return run_flash_reads_; }
+    // Modelled time code started by G ran: a cycle per instruction and per
+    // flash wait state at the timing model's clock.
+    double run_ms() const { return modelled_run_ms_; }
+    // Real time spent emulating code started by G beyond its modelled run
+    // time and its waits for busy flash controllers (both modelled device
+    // time): the virtual device's own overhead, which a real chip does not
+    // have.
+    double emulation_ms() const { return overhead_ms_; }
+
+    // Keyed writes to RSTC_CR with PROCRST, by the host or by code.
+    std::uint64_t resets() const { return resets_; }
+    // A reset found GPNVM2 set: the chip booted from flash, and the boot
+    // monitor is gone for good.
+    bool firmware_started() const { return firmware_started_; }
     // Pushes the flash contents to the flash file now.
     void sync();
     // The fault switches that have acted on the chip so far, by option name.
@@ -77,16 +88,22 @@ public:
 private:
     // Host writes into SRAM: code translated from those bytes must go.
     void note_host_write(std::uint32_t address, std::size_t count);
+    void take_reset();
 
     FlashStore store_;
     FlashControllers controllers_;
     Bus bus_;
     Cpu cpu_;
+    double cpu_mhz_;
     std::optional<std::uint64_t> skipped_run_;
     bool skipped_ = false;
     std::uint64_t runs_ = 0;
     std::uint64_t run_instructions_ = 0;
-    double run_ms_ = 0;
+    std::uint64_t run_flash_reads_ = 0;
+    double modelled_run_ms_ = 0;
+    double overhead_ms_ = 0;
+    std::uint64_t resets_ = 0;
+    bool firmware_started_ = false;
 };
 
 }  // namespace sim

@@ -94,14 +94,14 @@ void Monitor::receive(const std::uint8_t* data, std::size_t count, Clock::time_p
     expire(now);
     last_byte_ = now;
     std::size_t taken = 0;
-    while (taken < count && !hang_) {
+    while (taken < count && !hang_ && !gone_) {
         if (data_left_ > 0) taken += take_data(data + taken, count - taken);
         else take_command_byte(data[taken++]);
     }
 }
 
 std::optional<Monitor::Clock::time_point> Monitor::deadline() const {
-    if (!partial() || hang_) return std::nullopt;
+    if (!partial() || hang_ || gone_) return std::nullopt;
     return last_byte_ + patience;
 }
 
@@ -152,10 +152,11 @@ void Monitor::end_frame() {
     text_.clear();
     overlong_ = false;
     synchronised_ = false;
-    if (!command) {
+    if (!command || (awaiting_greeting_ && command->frame != Frame::greeting)) {
         ++counters_.rejected;
         return;
     }
+    awaiting_greeting_ = false;
     ++counters_.frames[static_cast<int>(command->frame)];
     carry_out(*command);
 }
@@ -179,7 +180,7 @@ void Monitor::carry_out(const Command& command) {
     case Frame::H:
     case Frame::O:
         device_.write(command.address, width_of(command.frame), command.value);
-        reply(command.frame, prompt);
+        if (!restarted()) reply(command.frame, prompt);
         break;
     case Frame::w:
     case Frame::h:
@@ -214,10 +215,19 @@ void Monitor::read_block(std::uint32_t address, std::uint32_t length) {
     reply(Frame::R, std::move(bytes));
 }
 
+bool Monitor::restarted() {
+    if (device_.resets() == resets_seen_) return false;
+    resets_seen_ = device_.resets();
+    if (device_.firmware_started()) gone_ = true;
+    else awaiting_greeting_ = true;
+    return true;
+}
+
 void Monitor::go(std::uint32_t address) {
     const RunResult result = device_.run(address);
+    if (restarted()) return;
     if (result.returned) {
-        reply(Frame::G, new_line);
+        sink_(Reply{Frame::G, new_line, false, result.device_ms});
         return;
     }
     hang_ = result.reason;

@@ -7,6 +7,11 @@
 // outside S data abandons any partial command, so a greeting always
 // resynchronises. A partial command or partial S data that sees no byte for
 // 500 ms is abandoned, and counted as rejected too.
+//
+// A chip reset (RSTC_CR written with its key and PROCRST) gets no reply.
+// With GPNVM2 set the firmware runs and the monitor takes no more bytes;
+// otherwise the monitor starts anew and, as after power-up on the serial
+// line, drops every frame (counted as rejected) until a greeting.
 #pragma once
 
 #include "sim/device.h"
@@ -32,6 +37,7 @@ struct Reply {
     Frame frame;
     std::vector<std::uint8_t> bytes;
     bool hung = false;  // G whose code never came back: no bytes, ever again
+    double device_ms = 0;  // modelled time the device spent on the frame before answering
 };
 
 // A byte of S data that arrives spoilt, as over a bad line: the byte at
@@ -73,6 +79,8 @@ public:
     const std::optional<std::string>& hang() const { return hang_; }
     // True once the flipped byte has been taken in.
     bool flipped() const { return flip_done_; }
+    // True once a reset has started the firmware in its place.
+    bool gone() const { return gone_; }
 
 private:
     struct Command {
@@ -92,6 +100,8 @@ private:
     void read_value(Frame frame, std::uint32_t address, unsigned width);
     void read_block(std::uint32_t address, std::uint32_t length);
     void go(std::uint32_t address);
+    // True when the device has been reset since the last call.
+    bool restarted();
 
     Device& device_;
     ReplySink sink_;
@@ -106,6 +116,9 @@ private:
     Clock::time_point last_byte_{};
     MonitorCounters counters_;
     std::optional<std::string> hang_;
+    std::uint64_t resets_seen_ = 0;
+    bool awaiting_greeting_ = false;
+    bool gone_ = false;
 };
 
 }  // namespace sim

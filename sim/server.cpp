@@ -59,6 +59,9 @@ void remove_ready_marker(const std::filesystem::path& ready) {
 // Longer than the system takes to pass written bytes on to the port's input.
 constexpr Clock::duration settle = std::chrono::milliseconds(10);
 constexpr Clock::duration hang_up_limit = std::chrono::seconds(1);
+// A full-speed bulk packet: a reply arrives in pieces of this size, each
+// when the link has carried it.
+constexpr std::size_t usb_packet_size = 64;
 
 Clock::duration milliseconds(double ms) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
@@ -110,7 +113,7 @@ private:
     // must be read first: it is, once the port's input stays empty a moment
     // after the last byte, or the user has had a second for it.
     void hang_up_once_delivered(Clock::time_point now) {
-        if (!shaper_.hanging_up() || !output_.empty()) return;
+        if ((!shaper_.hanging_up() && !monitor_.gone()) || !output_.empty()) return;
         if (!delivered_since_) delivered_since_ = now;
         const Clock::duration waited = now - *delivered_since_;
         if ((waited >= settle && link_.unread() == 0) || waited >= hang_up_limit) {
@@ -152,7 +155,23 @@ private:
         // Replies still waiting for an earlier user do not reach the new one.
         if (events.new_user) output_.clear();
         counters_.bytes_in += input.size();
-        monitor_.receive(input.data(), input.size(), Clock::now());
+        const Clock::time_point now = Clock::now();
+        if (!input.empty()) link_until_ = std::max(now, link_until_) + carry(input.size());
+        monitor_.receive(input.data(), input.size(), now);
+        if (device_.resets() != resets_told_) {
+            resets_told_ = device_.resets();
+            std::fputs(monitor_.gone() ? "zelmiran-sim: reset with GPNVM2 set: the firmware runs, the monitor is gone\n"
+                                       : "zelmiran-sim: reset: the monitor starts anew and waits for a greeting\n",
+                       stderr);
+        }
+    }
+
+    // The modelled time `count` bytes take on the link, added to the total.
+    Clock::duration carry(std::size_t count) {
+        if (options_.link_bytes_per_ms <= 0) return Clock::duration::zero();
+        const double ms = static_cast<double>(count) / options_.link_bytes_per_ms;
+        counters_.transfer_ms += ms;
+        return milliseconds(ms);
     }
 
     void send(const Reply& reply) {
@@ -163,7 +182,19 @@ private:
         if (bytes.empty()) return;
         ++counters_.replies_out;
         counters_.latency_ms += options_.latency_ms;
-        output_.push(bytes, Clock::now() + milliseconds(options_.latency_ms));
+        // The device answers once it has taken the frame in and carried it
+        // out; then the link carries the reply, one packet after another.
+        const Clock::time_point start = std::max(Clock::now(), link_until_ + milliseconds(reply.device_ms));
+        const Clock::duration latency = milliseconds(options_.latency_ms);
+        const std::size_t packet = options_.link_bytes_per_ms > 0 ? usb_packet_size : bytes.size();
+        link_until_ = start;
+        for (std::size_t at = 0; at < bytes.size(); at += packet) {
+            const std::size_t end = std::min(bytes.size(), at + packet);
+            link_until_ += carry(end - at);
+            output_.push(std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                                   bytes.begin() + static_cast<std::ptrdiff_t>(end)),
+                         link_until_ + latency);
+        }
     }
 
     std::set<std::string> fired_link_faults() const {
@@ -187,6 +218,9 @@ private:
     OutputQueue output_;
     LinkCounters counters_;
     bool stopping_ = false;
+    std::uint64_t resets_told_ = 0;
+    // Until when the modelled link carries what has been sent either way.
+    Clock::time_point link_until_{};
     std::optional<Clock::time_point> delivered_since_;  // the last reply before hanging up is out
 };
 

@@ -63,6 +63,12 @@ void chip_lines(JsonLines& json, const Device& device) {
     json.number("security", device.security_bit() ? 1 : 0);
 }
 
+void milliseconds(JsonLines& json, const std::string& key, double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", ms);
+    json.raw(key, text);
+}
+
 void monitor_lines(JsonLines& json, const MonitorCounters& counters) {
     for (int frame = 0; frame < frame_kind_count; ++frame)
         json.number(std::string("monitor.") + frame_name(static_cast<Frame>(frame)), counters.frames[frame]);
@@ -89,18 +95,19 @@ std::string format_status(const Device& device, const Monitor& monitor, const Li
     monitor_lines(json, monitor.counters());
     controller_lines(json, device);
     json.text("debug_unit", hex_bytes(device.debug_unit_output()));
-    char busy[32];
-    std::snprintf(busy, sizeof busy, "%.3f", device.busy_ms() + link.latency_ms);
-    json.raw("busy_ms", busy);
-    char emulation[32];
-    std::snprintf(emulation, sizeof emulation, "%.3f", device.emulation_ms());
-    json.raw("emulation_ms", emulation);
+    milliseconds(json, "busy_ms", device.busy_ms() + link.latency_ms + link.transfer_ms + device.run_ms());
+    milliseconds(json, "emulation_ms", device.emulation_ms());
+    milliseconds(json, "run_ms", device.run_ms());
+    milliseconds(json, "link.transfer_ms", link.transfer_ms);
     json.number("link.bytes_in", link.bytes_in);
     json.number("link.bytes_out", link.bytes_out);
     json.number("link.frames_in", monitor.counters().received);
     json.number("link.replies_out", link.replies_out);
     json.number("runs", device.runs());
     json.number("run_instructions", device.run_instructions());
+    json.number("run_flash_reads", device.run_flash_reads());
+    json.number("resets", device.resets());
+    json.raw("firmware_started", device.firmware_started() ? "true" : "false");
     const std::optional<std::string>& hang = monitor.hang();
     if (hang) json.text("hang", *hang);
     else json.raw("hang", "null");

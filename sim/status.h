@@ -18,6 +18,7 @@ struct LinkCounters {
     std::uint64_t bytes_out = 0;
     std::uint64_t replies_out = 0;  // replies that sent at least one byte
     double latency_ms = 0;          // modelled link delay, summed
+    double transfer_ms = 0;         // modelled time the bytes took, both ways
 };
 
 // `link_faults_fired`: the link fault switches that changed a reply.

@@ -1,4 +1,4 @@
-// WRITE and READ over flash that holds pseudo-random bytes.
+// WRITE, READ and CHECKSUM over flash that holds pseudo-random bytes.
 #include "applet_device.h"
 
 #include <gtest/gtest.h>
@@ -224,14 +224,15 @@ TEST_F(Read, HostPageWordByWord) {
     EXPECT_EQ(applet.sram(applet.buffer().address, 1024), applet.flash(0x7FC00, 1024));
 }
 
-// Anywhere but the buffer, a READ could overwrite the applet, its mailbox or
-// its stack, or abort in an undefined area; past the flash it would read
-// registers.
+// Anywhere but the buffer, a READ or CHECKSUM could overwrite the applet,
+// its mailbox or its stack, or abort in an undefined area; past the flash it
+// would read registers.
 struct ReadCase {
     const char* name;
     std::uint32_t destination;
     std::uint32_t count;
     std::uint32_t offset;
+    std::uint32_t command = command::read;
 };
 
 class ReadOutside : public FlashTest, public testing::WithParamInterface<ReadCase> {};
@@ -242,7 +243,7 @@ TEST_P(ReadOutside, IsRefusedWithNothingCopied) {
     constexpr std::uint32_t sram = 0x00200000;
     constexpr std::size_t below_stack = 0x7F00;
     const Bytes before = applet.sram(sram, below_stack);
-    const Mailbox reply = applet.run(command::read, {c.destination, c.count, c.offset});
+    const Mailbox reply = applet.run(c.command, {c.destination, c.count, c.offset});
     EXPECT_EQ(reply.status(), 1u);
     EXPECT_EQ(reply.result(), 0u);
     Bytes after = applet.sram(sram, below_stack);
@@ -257,7 +258,51 @@ INSTANTIATE_TEST_SUITE_P(
                     ReadCase{"into_the_stack", 0x00207EF8, 16, 0},
                     ReadCase{"undefined_area", 0x00000000, 16, 0},
                     ReadCase{"past_the_flash", 0x00202AF4, 16, flash_size - 8},
-                    ReadCase{"offset_wrapping_round", 0x00202AF4, 16, 0xFFFFFFF8}),
+                    ReadCase{"offset_wrapping_round", 0x00202AF4, 16, 0xFFFFFFF8},
+                    ReadCase{"checksum_past_the_flash", 0x00202AF4, 0x400, flash_size, command::checksum},
+                    ReadCase{"checksum_over_the_end", 0x00202AF4, 0x800, flash_size - 0x400, command::checksum},
+                    ReadCase{"checksum_offset_not_a_block", 0x00202AF4, 0x400, 0x200, command::checksum},
+                    ReadCase{"checksum_count_not_a_block", 0x00202AF4, 0x600, 0, command::checksum},
+                    ReadCase{"checksum_before_the_buffer", 0x00202AF0, 0x400, 0, command::checksum},
+                    ReadCase{"checksum_results_into_the_stack", 0x00207EFC, 0x800, 0, command::checksum}),
     [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
+
+// Bit by bit: the reference the applet's nibble table must agree with.
+std::uint32_t crc32(const std::uint8_t* data, std::size_t count) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t bit = 0; bit < count * 8; ++bit) {
+        const bool low = ((crc ^ data[bit / 8] >> bit % 8) & 1) != 0;
+        crc = low ? crc >> 1 ^ 0xEDB88320 : crc >> 1;
+    }
+    return ~crc;
+}
+
+// The destination counts from the buffer's start.
+class Checksum : public FlashTest, public testing::WithParamInterface<ReadCase> {};
+
+TEST_P(Checksum, GivesTheCrcOfEveryBlockAndNothingBesides) {
+    const ReadCase& c = GetParam();
+    ASSERT_EQ(crc32(reinterpret_cast<const std::uint8_t*>("123456789"), 9), 0xCBF43926u);
+    const std::uint32_t destination = applet.buffer().address + c.destination;
+    Bytes expected = random_bytes(c.count / 256 + 8, 20);
+    applet.put(destination - 4, expected);
+    const Mailbox reply = applet.run(command::checksum, {destination, c.count, c.offset});
+    EXPECT_EQ(reply.status(), 0u);
+    EXPECT_EQ(reply.result(), c.count);
+    for (std::uint32_t at = 0; at < c.count; at += 1024) {
+        const Bytes crc = little_endian({crc32(flash.contents().data() + c.offset + at, 1024)});
+        std::copy(crc.begin(), crc.end(), expected.begin() + 4 + at / 256);
+    }
+    EXPECT_EQ(applet.sram(destination - 4, expected.size()), expected);
+    EXPECT_TRUE(applet.issued().empty());
+    // A bitwise CRC would take six times as long.
+    EXPECT_LT(applet.device().run_instructions(), c.count * 8 + 20'000u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flash, Checksum,
+                         testing::Values(ReadCase{"bank_0", 4, 0x2000, 0x4000},
+                                         ReadCase{"across_banks", 1, 0x1000, 0x3F800},
+                                         ReadCase{"whole_flash", 6, flash_size, 0}),
+                         [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
 
 }  // namespace

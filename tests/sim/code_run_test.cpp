@@ -59,6 +59,15 @@ TEST_F(ArmCode, StoresAndReturnsThroughTheLinkRegister) {
     EXPECT_EQ(device.runs(), 1u);
 }
 
+TEST_F(ArmCode, ResetThroughRstcEndsTheRunAndClearsSram) {
+    // LDR r1, =RSTC_CR; LDR r0, =key | PROCRST; STR r0, [r1]; B .
+    load_code(device, code, {arm::ldr_pc(1, code, code + 16), arm::ldr_pc(0, code + 4, code + 20), arm::str(0, 1, 0),
+                             arm::b(code + 12, code + 12), 0xFFFFFD00, 0xA5000001});
+    EXPECT_TRUE(device.run(code).reset);
+    EXPECT_EQ(device.resets(), 1u);
+    EXPECT_EQ(device.read_word(code), 0u);
+}
+
 TEST_F(ArmCode, StartsInSupervisorModeWithInterruptsMaskedAndStackAtTheTopOfSram) {
     // MRS r1, CPSR; store it; store SP beside it.
     load_code(device, code, {0xE10F1000, arm::ldr_pc(3, code + 4, code + 20), arm::str(1, 3, 0),

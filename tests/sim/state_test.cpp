@@ -1,5 +1,5 @@
-// What the device keeps: flash and non-volatile bits across restarts, and
-// the status report it writes on SIGUSR1 and at exit.
+// What the device keeps: flash and non-volatile bits across restarts and
+// chip resets, and the status report it writes on SIGUSR1 and at exit.
 #include "sim/device.h"
 #include "sim_process.h"
 #include "support/run_program.h"
@@ -137,12 +137,14 @@ TEST_F(Status, EveryKeyHasALineOfItsOwn) {
         ++keys;
     }
     // Chip bits, eleven monitor counters, ten per controller, the debug
-    // unit, busy and emulation time, four link counters, runs, the hang and
-    // the fault switches that acted.
-    EXPECT_EQ(keys, 3 + 11 + 20 + 1 + 2 + 4 + 2 + 1 + 1);
+    // unit, busy, emulation, run and transfer time, four link counters, runs
+    // with their instructions and flash reads, resets, the firmware, the
+    // hang and the fault switches that acted.
+    EXPECT_EQ(keys, 3 + 11 + 20 + 1 + 4 + 4 + 3 + 2 + 1 + 1);
     for (const char* key : {"lock_bits", "gpnvm", "security", "monitor.greeting", "monitor.G", "efc1.CGPB",
-                            "efc1.LOCKE", "debug_unit", "busy_ms", "emulation_ms", "link.replies_out", "runs",
-                            "run_instructions", "hang", "faults_fired"})
+                            "efc1.LOCKE", "debug_unit", "busy_ms", "emulation_ms", "run_ms", "link.transfer_ms",
+                            "link.replies_out", "runs", "run_instructions", "run_flash_reads", "resets",
+                            "firmware_started", "hang", "faults_fired"})
         EXPECT_NE(status_value(status, key), "") << key;
 }
 
@@ -176,5 +178,66 @@ TEST_F(Status, RunsAndDebugUnitBytesOfTargetCodeAreReported) {
     EXPECT_EQ(status_number(status, "run_instructions"), 8);
     EXPECT_EQ(status_number(status, "monitor.G"), 2);
 }
+
+struct Timing {
+    std::vector<std::string> options;
+    double bytes_per_ms, mhz;  // 0: no time
+};
+
+class ModelledTime : public State, public testing::WithParamInterface<Timing> {};
+
+TEST_P(ModelledTime, OfTheLinksBytesAndTheCodesCyclesIsReported) {
+    auto sim = start(GetParam().options);
+    // LDR r1, =flash; LDR r2, =100000; loop: LDR r3, [r1]; SUBS r2, r2, #1; BNE loop; BX LR
+    sim->send(std::string("S00202000,20#\x10\x10\x9F\xE5\x10\x20\x9F\xE5\x00\x30\x91\xE5\x01\x20\x52\xE2"
+                          "\xFC\xFF\xFF\x1A\x1E\xFF\x2F\xE1\x00\x00\x10\x00\xA0\x86\x01\x00", 45));
+    ASSERT_EQ(sim->receive(3), prompt);
+    ASSERT_EQ(sim->ask("G00202000#", 2), to_bytes("\n\r"));
+    const std::string status = sim->status();
+    const double bytes = status_number(status, "link.bytes_in") + status_number(status, "link.bytes_out");
+    const double cycles = status_number(status, "run_instructions") + status_number(status, "run_flash_reads");
+    EXPECT_EQ(status_number(status, "run_flash_reads"), 100000);
+    const auto [options, bytes_per_ms, mhz] = GetParam();
+    EXPECT_NEAR(status_number(status, "link.transfer_ms"), bytes_per_ms ? bytes / bytes_per_ms : 0, 1e-3);
+    EXPECT_NEAR(status_number(status, "run_ms"), mhz ? cycles / mhz / 1000 : 0, 1e-3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Status, ModelledTime,
+                         testing::Values(Timing{{}, 0, 0}, Timing{{"--timing", "realistic"}, 1000, 48},
+                                         Timing{{"--link-bytes-per-ms", "50", "--cpu-mhz", "12.5"}, 50, 12.5}));
+
+const std::string sgpb_2 = "WFFFFFF64,5A00020B#";
+
+struct Reset {
+    std::string gpnvm2;  // empty: left clear
+    std::string rstc_cr;
+    std::string replies;  // to it and a read before a greeting
+    std::string sram;     // read after a greeting; empty: the monitor is gone
+};
+
+class ChipReset : public State, public testing::WithParamInterface<Reset> {};
+
+TEST_P(ChipReset, StartsTheFirmwareOrTheMonitorAnew) {
+    const Reset& c = GetParam();
+    auto sim = start();
+    sim->send("W00201000,CAFEBABE#" + c.gpnvm2);
+    ASSERT_EQ(sim->receive(c.gpnvm2.empty() ? 3 : 6), c.gpnvm2.empty() ? prompt : to_bytes("\n\r>\n\r>"));
+    sim->send("WFFFFFD00," + c.rstc_cr + "#w00201000,4#");
+    if (c.sram.empty()) {
+        EXPECT_TRUE(sim->hung_up(3s));
+        EXPECT_EQ(sim->wait_exit(), 0);
+    } else {
+        EXPECT_EQ(sim->drain(), to_bytes(c.replies));
+        EXPECT_EQ(sim->ask(greeting, 3), prompt);
+        EXPECT_EQ(sim->ask("w00201000,4#", 15), to_bytes("\n\r0x" + c.sram + "\n\r>"));
+    }
+    const std::string status = sim->status();
+    EXPECT_EQ(status_number(status, "resets"), c.rstc_cr == "A5000001" ? 1 : 0);
+    EXPECT_EQ(status_value(status, "firmware_started"), c.sram.empty() ? "true" : "false");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rstc, ChipReset,
+                         testing::Values(Reset{sgpb_2, "A5000001", "", ""}, Reset{"", "A5000001", "", "00000000"},
+                                         Reset{sgpb_2, "5A000001", "\n\r>\n\r0xCAFEBABE\n\r>", "CAFEBABE"}));
 
 }  // namespace
