@@ -256,6 +256,17 @@ TEST_F(Flash, WriteSendsOnlyChangedBlocksAndEndsAsAFullWrite) {
     }
 }
 
+// --run starts the new firmware at once: the device leaves its monitor.
+TEST_F(Flash, RunStartsTheNewFirmwareAtOnce) {
+    start_device();
+    folder.write_file("fw.bin", text_of(pattern(2048, 15)));
+    const ProgramRun run = flash({"write", "--run", "fw.bin"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("restarted"), std::string::npos) << run.out;
+    EXPECT_EQ(device->wait_exit(), 0);
+    EXPECT_EQ(status_value(device->status(), "firmware_started"), "true");
+}
+
 // A byte the device spoils in a block being written fails the write's
 // check; one spoilt in a block left alone is found by verify.
 TEST_F(Flash, ChecksumsFindSpoiltBlocks) {
