@@ -22,20 +22,27 @@ Outcome page_failure(Step step, Cause cause, int page, int code = 0) {
     return outcome;
 }
 
-Outcome write_pass(ImagePages& image, StepObserver& observer) {
-    observer.started(Step::write);
+// One pass over the image's pages, `use` doing the pass's work on each.
+template <typename Use>
+Outcome page_pass(Step step, ImagePages& image, StepObserver& observer, Use use) {
+    observer.started(step);
     unsigned char page[page_size];
     for (int index = 0;; ++index) {
-        if (observer.should_stop()) return page_failure(Step::write, Cause::stopped, index);
+        if (observer.should_stop()) return page_failure(step, Cause::stopped, index);
         const PageRead read = image.next(page);
-        if (read == PageRead::failed) return page_failure(Step::write, Cause::image_unreadable, index);
-        const auto offset = static_cast<std::uint32_t>(index) * page_size;
-        if (Outcome written = write_flash_page(offset, page); !written.ok()) return written;
-        observer.advanced(Step::write, index + 1);
+        if (read == PageRead::failed) return page_failure(step, Cause::image_unreadable, index);
+        if (Outcome outcome = use(index, page); !outcome.ok()) return outcome;
+        observer.advanced(step, index + 1);
         if (read == PageRead::last) break;
     }
-    observer.finished(Step::write);
-    return done(Step::write);
+    observer.finished(step);
+    return done(step);
+}
+
+Outcome write_pass(ImagePages& image, StepObserver& observer) {
+    return page_pass(Step::write, image, observer, [](int index, const unsigned char* page) {
+        return write_flash_page(static_cast<std::uint32_t>(index) * page_size, page);
+    });
 }
 
 Outcome compare_page(int index, const unsigned char* expected) {
@@ -56,18 +63,7 @@ Outcome compare_page(int index, const unsigned char* expected) {
 
 Outcome compare_pass(ImagePages& image, StepObserver& observer) {
     image.rewind();
-    observer.started(Step::compare);
-    unsigned char page[page_size];
-    for (int index = 0;; ++index) {
-        if (observer.should_stop()) return page_failure(Step::compare, Cause::stopped, index);
-        const PageRead read = image.next(page);
-        if (read == PageRead::failed) return page_failure(Step::compare, Cause::image_unreadable, index);
-        if (Outcome compared = compare_page(index, page); !compared.ok()) return compared;
-        observer.advanced(Step::compare, index + 1);
-        if (read == PageRead::last) break;
-    }
-    observer.finished(Step::compare);
-    return done(Step::compare);
+    return page_pass(Step::compare, image, observer, compare_page);
 }
 
 Outcome of_flash_result(Step step, FlashResult result) {
