@@ -1,5 +1,6 @@
 #include "cli/arguments.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
@@ -47,6 +48,10 @@ constexpr OptionRule option_rules[] = {
     {"--run", "", false, bit(Command::write) | bit(Command::boot), &Invocation::run},
     {"--count", "", true, bit(Command::line), nullptr},
     {"--log", "", true, bit(Command::line), nullptr},
+    {"--ports", "", true, bit(Command::line), nullptr},
+    {"--jobs", "", true, bit(Command::line), nullptr},
+    {"--station", "", true, bit(Command::line), nullptr},
+    {"--worker", "", false, bit(Command::write), &Invocation::worker},
 };
 
 const OptionRule* rule_named(const std::string& name) {
@@ -138,9 +143,14 @@ private:
 
     bool store_value(std::string_view option, const std::string& name, const std::string& value) {
         std::uint64_t number = 0;
-        if (option == "--port" || option == "--log") {
+        if (option == "--port" || option == "--log" || option == "--station") {
             if (value.empty()) return fail(format(texts_.option_needs_value, name.c_str()));
-            (option == "--port" ? invocation_.port : invocation_.log) = value;
+            (option == "--port" ? invocation_.port : option == "--log" ? invocation_.log : invocation_.station) = value;
+        } else if (option == "--ports") {
+            if (!parse_ports(value)) return fail(format(texts_.bad_ports, value.c_str()));
+        } else if (option == "--jobs") {
+            if (!parse_number(value, 1, 1000, number)) return fail(format(texts_.bad_jobs, value.c_str()));
+            invocation_.jobs = static_cast<unsigned>(number);
         } else if (option == "--size") {
             if (!parse_number(value, 1, flash_size, number)) return fail(format(texts_.bad_size, value.c_str()));
             invocation_.size = static_cast<std::uint32_t>(number);
@@ -154,6 +164,20 @@ private:
             invocation_.address_given = true;
         }
         return true;
+    }
+
+    // Comma-separated names, none empty; one named twice is watched once.
+    bool parse_ports(const std::string& value) {
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t comma = value.find(',', start);
+            const std::string name = value.substr(start, comma - start);
+            if (name.empty()) return false;
+            if (std::find(invocation_.ports.begin(), invocation_.ports.end(), name) == invocation_.ports.end())
+                invocation_.ports.push_back(name);
+            if (comma == std::string::npos) return true;
+            start = comma + 1;
+        }
     }
 
     bool help_or_version(Command command) {

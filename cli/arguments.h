@@ -28,6 +28,12 @@ struct Invocation {
     bool run = false;        // write, boot: the controller restarted into its firmware at the end
     unsigned count = 0;      // line; 0: until Ctrl-C
     std::string log;         // line
+    std::vector<std::string> ports;  // line: the ports watched; empty: --port, or COM1 to COM32
+    unsigned jobs = 0;       // line: devices programmed at once; 0: no cap
+    std::string station;     // line: the log's station; empty: the host name
+    // write, not in the usage: a worker of the line, telling its progress as
+    // JSON lines on standard output before its result.
+    bool worker = false;
 };
 
 // False on a usage error, with its message in `problem`; --json and --quiet

@@ -3,6 +3,7 @@
 #include "cli/outcome_words.h"
 #include "cli/output.h"
 #include "cli/platform.h"
+#include "cli/worker.h"
 #include "device/programming.h"
 #include "flash/geometry.h"
 
@@ -15,8 +16,9 @@
 namespace {
 
 // The progress bar of each step that goes region by region, block by block
-// or byte by byte; the stop asked for, at the steps' safe points; and the
-// last words of an ending at once, once the flash is being changed.
+// or byte by byte (a worker of the line tells it instead); the stop asked
+// for, at the steps' safe points; and the last words of an ending at once,
+// once the flash is being changed.
 class StepBars : public StepObserver {
 public:
     explicit StepBars(const Session& session, const char* read_label = "", std::uint64_t read_bytes = 0)
@@ -27,6 +29,8 @@ public:
         const Texts& texts = session_.texts;
         if (step == Step::checksum) prepare_last_words(session_, texts.stopped_in_programming_mode);
         const auto total = static_cast<std::uint64_t>(units);
+        units_ = units;
+        if (session_.invocation.worker) return tell_progress(step, 0, units);
         // A step with nothing to do shows no bar.
         if (units == 0 && step != Step::flash_read) return;
         switch (step) {
@@ -37,17 +41,21 @@ public:
         default: return;
         }
     }
-    void advanced(Step, int units_done) override { session_.progress.update(static_cast<std::uint64_t>(units_done)); }
-    void finished(Step) override { session_.progress.end(); }
-    bool should_stop() override {
-        if (stops_asked() > 0 && session_.stops_ending_steps > 1) note_line_stopping(session_);
-        return stops_asked() >= session_.stops_ending_steps;
+    void advanced(Step step, int units_done) override {
+        if (session_.invocation.worker) return tell_progress(step, units_done, units_);
+        session_.progress.update(static_cast<std::uint64_t>(units_done));
     }
+    void finished(Step step) override {
+        if (session_.invocation.worker) return tell_progress(step, units_, units_);
+        session_.progress.end();
+    }
+    bool should_stop() override { return stops_asked() > 0; }
 
 private:
     const Session& session_;
     const char* read_label_;
     std::uint64_t read_bytes_;
+    int units_ = 0;
 };
 
 // What a stop at `outcome`'s step left on the device.
@@ -224,6 +232,9 @@ CommandResult run_write(const Session& session) {
     ImageFile image;
     if (!load_command_image(session, image, result)) return result;
     const DeviceConnection connection(session.invocation.port);
+    // The line counts a device from its greeting's answer on.
+    if (session.invocation.worker && connection.port_outcome().outcome.ok())
+        tell_connected(connection.port(), connection.chip_id());
     if (connection_in_hand(session, connection, result)) program_connected_device(session, image, result);
     return result;
 }

@@ -12,10 +12,6 @@ struct Session {
     const Texts& texts;
     bool russian;
     ProgressBar& progress;
-    // How many stops (Ctrl-C, SIGTERM, SIGHUP) end the work on a device at
-    // its next safe point: the first for a command; the production line
-    // lets the device in hand finish after the first.
-    int stops_ending_steps = 1;
 };
 
 // What an ending at once says, `words` (one of the texts) after the

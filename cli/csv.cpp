@@ -44,3 +44,32 @@ bool append_csv_row(const std::string& path, const std::vector<std::string>& fie
     log.flush();
     return log.good();
 }
+
+std::vector<std::vector<std::string>> csv_rows(std::string_view text) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> row;
+    std::string field;
+    bool quoted = false;
+    bool row_started = false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char letter = text[at];
+        if (quoted) {
+            if (letter != '"') field += letter;
+            else if (at + 1 < text.size() && text[at + 1] == '"') field += text[++at];
+            else quoted = false;
+            continue;
+        }
+        if (letter == '\r' && at + 1 < text.size() && text[at + 1] == '\n') continue;
+        if (letter == '\n') {
+            if (row_started) row.push_back(field), rows.push_back(row);
+            row.clear(), field.clear(), row_started = false;
+            continue;
+        }
+        row_started = true;
+        if (letter == '"') quoted = true;
+        else if (letter == ',') row.push_back(field), field.clear();
+        else field += letter;
+    }
+    if (row_started) row.push_back(field), rows.push_back(row);
+    return rows;
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The fields as one row ending in CR LF; a field with a comma, a quote, CR or
@@ -13,3 +14,7 @@
 // row could not be written whole.
 [[nodiscard]] bool append_csv_row(const std::string& path, const std::vector<std::string>& fields,
                                   const std::vector<std::string>& header = {});
+
+// The rows of a CSV text: quoted fields may hold commas, doubled quotes and
+// line breaks; a row ends at CR LF or LF, and an empty line is no row.
+[[nodiscard]] std::vector<std::vector<std::string>> csv_rows(std::string_view text);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <system_error>
 
 namespace {
 
@@ -140,3 +141,138 @@ JsonObject& JsonObject::add_string_rows(std::string_view key, const std::vector<
 }
 
 std::string JsonObject::text() const { return "{" + members_ + "}"; }
+
+namespace {
+
+void append_utf8(std::string& text, std::uint32_t code) {
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+    } else if (code < 0x800) {
+        text += static_cast<char>(0xC0 | code >> 6);
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        text += static_cast<char>(0xE0 | code >> 12);
+        text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | code >> 18);
+        text += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+class JsonReader {
+public:
+    explicit JsonReader(std::string_view text) : text_(text) {}
+
+    bool members(std::map<std::string, std::string>& members) {
+        if (!take('{')) return false;
+        if (take('}')) return at_end();
+        do {
+            std::string key;
+            std::string value;
+            if (!string(key) || !take(':') || !value_text(value)) return false;
+            members[key] = value;
+        } while (take(','));
+        return take('}') && at_end();
+    }
+
+private:
+    void skip_blanks() {
+        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\r' || text_[at_] == '\n'))
+            ++at_;
+    }
+    bool take(char wanted) {
+        skip_blanks();
+        if (at_ >= text_.size() || text_[at_] != wanted) return false;
+        ++at_;
+        return true;
+    }
+    bool at_end() {
+        skip_blanks();
+        return at_ == text_.size();
+    }
+
+    bool hex4(std::uint32_t& code) {
+        if (at_ + 4 > text_.size()) return false;
+        const auto [end, error] = std::from_chars(text_.data() + at_, text_.data() + at_ + 4, code, 16);
+        if (error != std::errc() || end != text_.data() + at_ + 4) return false;
+        at_ += 4;
+        return true;
+    }
+
+    // \uXXXX, a surrogate pair taken whole.
+    bool unicode_escape(std::string& text) {
+        std::uint32_t code = 0;
+        if (!hex4(code)) return false;
+        if (code >= 0xD800 && code < 0xDC00 && text_.substr(at_, 2) == "\\u") {
+            at_ += 2;
+            std::uint32_t low = 0;
+            if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        }
+        append_utf8(text, code);
+        return true;
+    }
+
+    bool escape(std::string& text) {
+        if (at_ >= text_.size()) return false;
+        const char letter = text_[at_++];
+        switch (letter) {
+        case '"': case '\\': case '/': text += letter; return true;
+        case 'b': text += '\b'; return true;
+        case 'f': text += '\f'; return true;
+        case 'n': text += '\n'; return true;
+        case 'r': text += '\r'; return true;
+        case 't': text += '\t'; return true;
+        case 'u': return unicode_escape(text);
+        default: return false;
+        }
+    }
+
+    bool string(std::string& text) {
+        if (!take('"')) return false;
+        while (at_ < text_.size()) {
+            const char letter = text_[at_++];
+            if (letter == '"') return true;
+            if (letter != '\\') text += letter;
+            else if (!escape(text)) return false;
+        }
+        return false;
+    }
+
+    // Up to the comma or brace that ends it, nested brackets and strings
+    // passed over whole.
+    bool value_text(std::string& value) {
+        skip_blanks();
+        if (at_ < text_.size() && text_[at_] == '"') return string(value);
+        const std::size_t start = at_;
+        int depth = 0;
+        std::string ignored;
+        while (at_ < text_.size()) {
+            const char letter = text_[at_];
+            if (letter == '"') {
+                if (!string(ignored)) return false;
+                continue;
+            }
+            if ((letter == ',' || letter == '}' || letter == ']') && depth == 0) break;
+            if (letter == '{' || letter == '[') ++depth;
+            if (letter == '}' || letter == ']') --depth;
+            ++at_;
+        }
+        value = std::string(text_.substr(start, at_ - start));
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+        return depth == 0 && !value.empty();
+    }
+
+    std::string_view text_;
+    std::size_t at_ = 0;
+};
+
+}  // namespace
+
+bool read_json_members(std::string_view text, std::map<std::string, std::string>& members) {
+    members.clear();
+    return JsonReader(text).members(members);
+}

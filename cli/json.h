@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,3 +33,9 @@ private:
 
 // `text` as a JSON string literal, quotes included.
 [[nodiscard]] std::string json_quoted(std::string_view text);
+
+// The top-level members of one JSON object, such as a line a worker of the
+// production line writes: strings decoded to UTF-8, any other value (number,
+// true, false, null, object, array) as its text. False when `text` is not
+// one object.
+[[nodiscard]] bool read_json_members(std::string_view text, std::map<std::string, std::string>& members);

@@ -1,5 +1,6 @@
-// The production line: one device after another, each programmed as
-// `write` does, with a result line and a CSV row per device.
+// The production line: every device connected at once, each programmed as
+// `write` does by a worker process of its own, with a result and a CSV row
+// per device.
 #pragma once
 
 #include "cli/commands.h"

@@ -51,9 +51,15 @@ ExitCode run(const std::vector<std::string>& arguments) {
         return ExitCode::ok;
     }
     if (invocation.verbose) switch_link_trace_on();
+    if (invocation.worker) {
+        // What it shows, the line shows; its stop comes from the line.
+        invocation.quiet = true;
+        stop_when_line_ends();
+    }
     ProgressBar progress(!invocation.quiet && is_terminal(Stream::err), texts.time_left);
     const Session session{invocation, texts, language == Language::russian, progress};
-    catch_stop_signals();
+    // The line's second stop stops its workers; only a third ends it at once.
+    catch_stop_signals(invocation.command == Command::line ? 2 : 1);
     prepare_last_words(session, texts.stopped_untouched);
     if (invocation.command == Command::line) return run_line(session);
 

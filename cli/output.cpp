@@ -72,10 +72,3 @@ void report_result(const Session& session, const CommandResult& result) {
 void note(const Session& session, const std::string& text) {
     if (!session.invocation.quiet) write_text(Stream::err, text);
 }
-
-void note_line_stopping(const Session& session) {
-    static bool said = false;
-    if (said) return;
-    said = true;
-    note(session, session.texts.line_stopping);
-}

@@ -7,5 +7,3 @@
 void report_result(const Session& session, const CommandResult& result);
 // A diagnostic line on standard error, unless --quiet.
 void note(const Session& session, const std::string& text);
-// The production line's word that it takes no more devices, said once.
-void note_line_stopping(const Session& session);

@@ -31,11 +31,17 @@ void prepare_binary_output();
 
 // From now on SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and
 // the closing of the console) only note that a stop was asked for, so that
-// the command stops where no reply is awaited. One that comes within 2 s of
-// the one before ends the program at once: it writes the last words to
-// standard error, removes the unfinished file, and exits with 128 plus the
-// signal's number.
-void catch_stop_signals();
+// the command stops where no reply is awaited. Once `patient_stops` stops
+// have come, one that comes within 2 s of the one before ends the program at
+// once: it writes the last words to standard error, removes the unfinished
+// file, and exits with 128 plus the signal's number. The production line is
+// patient for two, since its second stop is an order of its own.
+void catch_stop_signals(int patient_stops = 1);
+// A worker of the production line: the line's end is a stop too (Linux: the
+// parent's death signal; Windows: the end of standard input, which is also
+// how the line asks for a stop there), and output the line no longer reads
+// does not end it before its safe point.
+void stop_when_line_ends();
 // How many stops were asked for, and the first one's signal number (on
 // Windows: SIGINT for Ctrl-C and Ctrl-Break, SIGHUP for the console's
 // closing); 0 before any.
@@ -60,6 +66,15 @@ inline std::string utf8_name(const std::filesystem::path& path) {
     const std::u8string name = path.u8string();
     return std::string(name.begin(), name.end());
 }
+
+// Whether the terminal the stream goes to takes ANSI sequences: cursor
+// moves, line clearing and colour (POSIX: TERM set and not "dumb"; Windows:
+// the console accepted virtual terminal processing).
+bool terminal_sequences(Stream stream);
+
+// The computer's name, for the production line's log; empty when unknown.
+std::string host_name();
+unsigned long process_id();
 
 // Columns of the terminal (console window) the stream goes to; 0 when that is
 // unknown or the stream goes to no terminal.

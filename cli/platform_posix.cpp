@@ -6,9 +6,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <sys/ioctl.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <unistd.h>
 
 namespace {
@@ -17,6 +21,7 @@ constexpr long again_within_ms = 2000;
 
 volatile std::sig_atomic_t signals_seen = 0;
 volatile std::sig_atomic_t first_signal = 0;
+int patient = 1;
 timespec last_signal_at{};
 
 // Two buffers for each text, so that the handler never reads one half
@@ -46,7 +51,7 @@ long milliseconds_between(const timespec& from, const timespec& to) {
 void on_stop_signal(int number) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const bool again = signals_seen > 0 && milliseconds_between(last_signal_at, now) < again_within_ms;
+    const bool again = signals_seen >= patient && milliseconds_between(last_signal_at, now) < again_within_ms;
     last_signal_at = now;
     if (first_signal == 0) first_signal = number;
     signals_seen = signals_seen + 1;
@@ -91,13 +96,21 @@ bool write_binary_output(const unsigned char* bytes, std::size_t count, std::str
     return true;
 }
 
-void catch_stop_signals() {
+void catch_stop_signals(int patient_stops) {
+    patient = patient_stops;
     struct sigaction action = {};
     action.sa_handler = on_stop_signal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (const int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, number);
     for (const int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+}
+
+void stop_when_line_ends() {
+    std::signal(SIGPIPE, SIG_IGN);
+#ifdef __linux__
+    prctl(PR_SET_PDEATHSIG, SIGINT);
+#endif
 }
 
 int stops_asked() { return signals_seen; }
@@ -113,6 +126,19 @@ bool replace_file(const std::string& from, const std::string& to, std::string& r
     reason = std::strerror(errno);
     return false;
 }
+
+bool terminal_sequences(Stream stream) {
+    const char* term = std::getenv("TERM");
+    return is_terminal(stream) && term && *term && std::strcmp(term, "dumb") != 0;
+}
+
+std::string host_name() {
+    char name[256] = "";
+    if (gethostname(name, sizeof name - 1) != 0) return "";
+    return name;
+}
+
+unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
 
 int terminal_columns(Stream stream) {
     winsize size = {};

@@ -22,6 +22,7 @@ constexpr int sighup = 1;
 std::atomic<int> signals_seen = 0;
 std::atomic<int> first_signal = 0;
 std::atomic<ULONGLONG> last_signal_at = 0;
+int patient = 1;
 // The handler runs on a thread of its own: the texts are guarded.
 CRITICAL_SECTION texts_guard;
 std::string last_words;
@@ -43,7 +44,7 @@ BOOL WINAPI note_stop(DWORD event) {
     if (!closing && event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
     const int number = closing ? sighup : SIGINT;
     const ULONGLONG now = GetTickCount64();
-    const bool again = signals_seen > 0 && now - last_signal_at < again_within_ms;
+    const bool again = signals_seen >= patient && now - last_signal_at < again_within_ms;
     last_signal_at = now;
     int none = 0;
     first_signal.compare_exchange_strong(none, number);
@@ -126,9 +127,31 @@ bool write_binary_output(const unsigned char* bytes, std::size_t count, std::str
     return true;
 }
 
-void catch_stop_signals() {
+void catch_stop_signals(int patient_stops) {
+    patient = patient_stops;
     InitializeCriticalSection(&texts_guard);
     SetConsoleCtrlHandler(note_stop, TRUE);
+}
+
+namespace {
+
+// The line closes the worker's standard input to stop it: the end of input,
+// or the pipe broken when the line is gone, is one stop.
+DWORD WINAPI watch_input(void*) {
+    char byte = 0;
+    DWORD read = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &read, nullptr) && read > 0) {
+    }
+    int none = 0;
+    first_signal.compare_exchange_strong(none, SIGINT);
+    ++signals_seen;
+    return 0;
+}
+
+}  // namespace
+
+void stop_when_line_ends() {
+    if (HANDLE thread = CreateThread(nullptr, 0, watch_input, nullptr, 0, nullptr)) CloseHandle(thread);
 }
 
 int stops_asked() { return signals_seen; }
@@ -152,6 +175,23 @@ bool replace_file(const std::string& from, const std::string& to, std::string& r
     reason = system_reason(GetLastError());
     return false;
 }
+
+bool terminal_sequences(Stream stream) {
+    DWORD mode = 0;
+    const HANDLE handle = handle_of(stream);
+    if (!GetConsoleMode(handle, &mode)) return false;
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+std::string host_name() {
+    wchar_t name[256] = L"";
+    DWORD size = 256;
+    if (!GetComputerNameExW(ComputerNameDnsHostname, name, &size)) return "";
+    return narrow(name);
+}
+
+unsigned long process_id() { return GetCurrentProcessId(); }
 
 // The window's width, not the buffer's: columns scrolled out of sight would
 // hide the end of the line.

@@ -14,20 +14,6 @@ constexpr std::size_t label_columns = 12;
 // Often enough to look alive, seldom enough to cost nothing.
 constexpr auto redraw_interval = std::chrono::milliseconds(100);
 
-// Columns a UTF-8 text takes: one per character.
-std::size_t columns(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-// The first `count` characters of a UTF-8 text, none of them cut in two.
-std::string first_columns(const std::string& text, std::size_t count) {
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == count) return text.substr(0, i);
-    return text;
-}
-
 // All but the last column: a console that wraps as soon as its last column is
 // written would put every redraw on a line of its own. Asked at each redraw,
 // so that a resized window is followed.
@@ -51,6 +37,20 @@ std::string percent_only(const std::string& label, const std::string& numbers, s
 }
 
 }  // namespace
+
+// Columns a UTF-8 text takes: one per character.
+std::size_t text_columns(const std::string& text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// The first `count` characters of a UTF-8 text, none of them cut in two.
+std::string first_columns(const std::string& text, std::size_t count) {
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == count) return text.substr(0, i);
+    return text;
+}
 
 ProgressBar::ProgressBar(bool shown, std::string left_word) : shown_(shown), left_word_(std::move(left_word)) {}
 
@@ -88,7 +88,7 @@ void ProgressBar::draw() {
     const std::size_t room = room_for_line();
     std::string line = line_within(room);
     // Blanks over what a longer line drawn before left behind.
-    const std::size_t width = columns(line);
+    const std::size_t width = text_columns(line);
     if (width < drawn_width_) line.append(std::min(drawn_width_, room) - width, ' ');
     drawn_width_ = std::max(drawn_width_, width);
     write_text(Stream::err, "\r" + line);
@@ -97,14 +97,14 @@ void ProgressBar::draw() {
 // The bar gives up columns first, then the rate and time left go, then the bar.
 std::string ProgressBar::line_within(std::size_t room) const {
     const unsigned percent = static_cast<unsigned>(done_ * 100 / total_);
-    const std::string label = label_ + std::string(std::max(label_columns, columns(label_) + 1) - columns(label_), ' ');
+    const std::string label = label_ + std::string(std::max(label_columns, text_columns(label_) + 1) - text_columns(label_), ' ');
     char numbers_text[16];
     std::snprintf(numbers_text, sizeof numbers_text, " %3u%%", percent);
     const std::string numbers = numbers_text;
     const std::string tail = rate_and_time_left();
     // Kept free before the rate shows, so that the bar does not shrink then.
-    const std::size_t tail_room = step_bytes_ > 0 ? std::max(columns(tail), columns(rate_text(0.0, 0))) : 0;
-    const std::size_t fixed = columns(label) + 2 + numbers.size();
+    const std::size_t tail_room = step_bytes_ > 0 ? std::max(text_columns(tail), text_columns(rate_text(0.0, 0))) : 0;
+    const std::size_t fixed = text_columns(label) + 2 + numbers.size();
     if (fixed + fewest_bar_columns + tail_room <= room)
         return label + bar(done_, total_, std::min(bar_columns, room - fixed - tail_room)) + numbers + tail;
     if (fixed + fewest_bar_columns <= room)

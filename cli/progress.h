@@ -42,3 +42,8 @@ private:
     Clock::time_point started_;
     Clock::time_point drawn_at_;
 };
+
+// Columns a UTF-8 text takes: one per character.
+std::size_t text_columns(const std::string& text);
+// The first `count` characters of a UTF-8 text, none of them cut in two.
+std::string first_columns(const std::string& text, std::size_t count);

@@ -18,9 +18,8 @@ const Texts english = {
     "                              device's block checksums\n"
     "  read FILE                   save the flash (default all 512 KiB) to FILE\n"
     "  boot                        cancel programming mode: set the boot bit\n"
-    "  line IMAGE [--count N] [--log FILE.csv]\n"
-    "                              production: program each device as it is\n"
-    "                              connected, one after another\n"
+    "  line IMAGE                  production: program every connected device at\n"
+    "                              once, each as soon as its port appears\n"
     "  check IMAGE                 without a device: format, address ranges, 1 KiB\n"
     "                              blocks, bytes, SHA-256, what write would do\n"
     "  list                        each port with a device: port, chip id,\n"
@@ -42,6 +41,13 @@ const Texts english = {
     "      --read-back             verify: read every byte and compare it\n"
     "      --run                   write, boot: restart the controller after the\n"
     "                              boot bit, so that it starts the new firmware\n"
+    "      --count N               line: end after N devices\n"
+    "      --jobs N                line: N devices programmed at once at most\n"
+    "      --ports LIST            line: watch these ports (COM names or paths,\n"
+    "                              comma-separated), not COM1 to COM32\n"
+    "      --log FILE.csv          line: a CSV row per device, numbers going on\n"
+    "                              from the log's highest\n"
+    "      --station NAME          line: the log's station (default: host name)\n"
     "  -h, --help                  this text\n"
     "  -V, --version               the program's version\n"
     "\n"
@@ -60,6 +66,8 @@ const Texts english = {
     "unexpected argument: %s",
     "--size must be a number of bytes from 1 to 524288 (decimal or 0x hex): %s",
     "--count must be a number from 1: %s",
+    "--ports needs port names separated by commas, none empty: %s",
+    "--jobs must be a number from 1 to 1000: %s",
     "--address must be a flash address from 0x00100000 to 0x0017FFFF (decimal or 0x hex): %s",
     "--size %u from 0x%08X reaches past the flash's end (0x0017FFFF)",
     "%s does not apply to %s",
@@ -85,14 +93,28 @@ const Texts english = {
     "stopped: nothing on the device was changed",
     "stopped: the boot bit is clear: the device stays in programming mode; run the write again",
     "stopped: %s was not written",
-    "stopping after the device in hand; Ctrl-C again stops it at a safe point\n",
+    "taking no more devices; those being programmed finish; Ctrl-C again stops them at a safe point\n",
     "port       %s\nchip id    0x%08X%s\nlock bits  0x%08X\nGPNVM      %d %d %d\nsecurity   %d\n",
-    "waiting for device %u ...\n",
-    "device %u done: unplug it or switch it off\n",
-    "%u  %s  %s  %.1f s",
-    "programmed %u, failed %u\n",
-    "ok",
-    "failed",
+    "waiting for devices on %s ...",
+    "device %u on %s: started\n",
+    "device %u on %s: %s  %.1f s",
+    "done %u: passed %u, failed %u, stopped %u",
+    "; %.0f per hour",
+    "done %u: passed %u, failed %u, stopped %u\n",
+    "stopped at once: each device being programmed stops at its next safe point; program those again",
+    "PASS",
+    "FAIL",
+    "STOPPED",
+    "COM1 to COM32",
+    "connect",
+    "prepare",
+    "check",
+    "boot bit",
+    "cannot start a worker: %s",
+    "its worker said nothing for %d s and was ended",
+    "its worker ended without a result (%s)",
+    "signal %d",
+    "exit code %d",
     "unlock",
     "write",
     "compare",
@@ -115,9 +137,8 @@ const Texts russian = {
     "                              контрольным суммам блоков, вычисленным прибором\n"
     "  read ФАЙЛ                   сохранить флеш-память (по умолчанию все 512 КиБ)\n"
     "  boot                        отменить режим программирования: бит загрузки\n"
-    "  line ОБРАЗ [--count N] [--log ФАЙЛ.csv]\n"
-    "                              производство: программировать приборы один за\n"
-    "                              другим по мере подключения\n"
+    "  line ОБРАЗ                  производство: программировать все подключённые\n"
+    "                              приборы сразу, каждый, как только есть его порт\n"
     "  check ОБРАЗ                 без прибора: формат, диапазоны адресов, блоки\n"
     "                              по 1 КиБ, байты, SHA-256, что сделает write\n"
     "  list                        каждый порт с прибором: порт, код контроллера,\n"
@@ -139,6 +160,14 @@ const Texts russian = {
     "      --read-back             verify: прочитать и сравнить каждый байт\n"
     "      --run                   write, boot: перезапустить контроллер после\n"
     "                              бита загрузки, чтобы он запустил новую программу\n"
+    "      --count N               line: закончить после N приборов\n"
+    "      --jobs N                line: программировать не больше N приборов сразу\n"
+    "      --ports СПИСОК          line: следить за этими портами (имена COM или\n"
+    "                              пути через запятую), а не за COM1 - COM32\n"
+    "      --log ФАЙЛ.csv          line: по строке CSV на прибор, номера после\n"
+    "                              наибольшего в журнале\n"
+    "      --station ИМЯ           line: рабочее место в журнале (по умолчанию имя\n"
+    "                              компьютера)\n"
     "  -h, --help                  этот текст\n"
     "  -V, --version               версия программы\n"
     "\n"
@@ -159,6 +188,8 @@ const Texts russian = {
     "лишний аргумент: %s",
     "--size: число байт от 1 до 524288 (десятичное или 0x шестнадцатеричное): %s",
     "--count: число от 1: %s",
+    "--ports: имена портов через запятую, без пустых: %s",
+    "--jobs: число от 1 до 1000: %s",
     "--address: адрес флеш-памяти от 0x00100000 до 0x0017FFFF (десятичный или 0x шестнадцатеричный): %s",
     "--size %u от 0x%08X выходит за конец флеш-памяти (0x0017FFFF)",
     "%s не применяется с командой %s",
@@ -184,14 +215,28 @@ const Texts russian = {
     "остановлено: в приборе ничего не изменено",
     "остановлено: бит загрузки снят, прибор остаётся в режиме программирования; запустите запись снова",
     "остановлено: %s не записан",
-    "остановка после текущего прибора; повторное Ctrl-C остановит его в безопасной точке\n",
+    "новые приборы не берутся; программируемые будут закончены; повторное Ctrl-C остановит их в безопасной точке\n",
     "порт            %s\nкод контроллера 0x%08X%s\nбиты защиты     0x%08X\nGPNVM           %d %d %d\nбит секретности %d\n",
-    "ожидание прибора %u ...\n",
-    "прибор %u готов: отключите его\n",
-    "%u  %s  %s  %.1f с",
-    "запрограммировано %u, с ошибкой %u\n",
-    "готово",
-    "ошибка",
+    "ожидание приборов на %s ...",
+    "прибор %u на %s: начат\n",
+    "прибор %u на %s: %s  %.1f с",
+    "всего %u: годных %u, с ошибкой %u, остановлено %u",
+    "; %.0f в час",
+    "всего %u: годных %u, с ошибкой %u, остановлено %u\n",
+    "остановлено сразу: каждый программируемый прибор остановится в безопасной точке; запрограммируйте их снова",
+    "ГОДЕН",
+    "БРАК",
+    "ОСТАНОВЛЕН",
+    "COM1 - COM32",
+    "подключение",
+    "подготовка",
+    "проверка",
+    "бит загрузки",
+    "рабочий процесс не запускается: %s",
+    "его рабочий процесс молчал %d с и был завершён",
+    "его рабочий процесс завершился без результата (%s)",
+    "сигнал %d",
+    "код выхода %d",
     "снятие защиты",
     "запись",
     "сравнение",

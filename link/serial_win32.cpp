@@ -56,7 +56,13 @@ bool platform_port_present(const char* path) {
     // by another program or not.
     const char* device = std::strncmp(path, "\\\\.\\", 4) == 0 ? path + 4 : path;
     char target[512];
-    return QueryDosDeviceA(device, target, sizeof target) != 0;
+    if (QueryDosDeviceA(device, target, sizeof target) != 0) return true;
+    // Wine lists no ports there. An open that asks for no access reads,
+    // writes and sets nothing, and is not refused while another holds it.
+    const HANDLE query = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (query == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(query);
+    return true;
 }
 
 void platform_prepare_port() {

@@ -1,14 +1,18 @@
 // zelmiran-flash against the virtual device: each command end to end, the
-// exit codes of the failures, and a production line of two devices.
+// exit codes of the failures, and the production line of several devices.
+#include "csv.h"
 #include "image_builders.h"
 #include "support/pty_peer.h"
 #include "support/run_program.h"
 #include "support/sim_device.h"
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <csignal>
@@ -20,6 +24,8 @@ namespace {
 
 constexpr std::uint32_t flash_start = 0x00100000;
 constexpr std::size_t flash_size = 512 * 1024;
+const std::vector<std::string> line_header = {"time_utc", "number",    "port",    "chip_id", "image_sha256", "exit_code",
+                                              "seconds",  "detail",    "result",  "station", "run_id"};
 
 std::vector<unsigned char> pattern(std::size_t size, unsigned seed) {
     std::vector<unsigned char> bytes(size);
@@ -550,38 +556,202 @@ TEST_F(Flash, FailureDetailsAreEnglishAndComeFromTheFailingStep) {
     }
 }
 
-TEST_F(Flash, LineProgramsDevicesConnectedOneAfterTheOther) {
-    folder.write_file("fw.bin", text_of(pattern(4000, 7)));
-    std::filesystem::create_directories(ports());
-    std::thread devices([&] {
-        SimDevice first(ports(), 2);
-        // The first device goes once its row is logged; the second comes.
-        for (int i = 0; i < 400 && file_text(folder.path() / "run.csv").find(",1,COM2,") == std::string::npos; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        first.stop();
-        SimDevice second(ports(), 3);
-        for (int i = 0; i < 400 && file_text(folder.path() / "run.csv").find(",2,COM3,") == std::string::npos; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    });
-    const ProgramRun run = flash({"--quiet", "line", "fw.bin", "--count", "2", "--log", "run.csv"});
-    devices.join();
-    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
-    const std::string log = file_text(folder.path() / "run.csv");
-    std::istringstream rows(log);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(rows, line);) lines.push_back(line);
-    ASSERT_EQ(lines.size(), 3u) << log;
-    EXPECT_EQ(lines[0].rfind("time_utc,number,port,chip_id,image_sha256,exit_code,seconds,detail", 0), 0u);
-    EXPECT_NE(lines[1].find(",1,COM2,0x272A0A40,"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find(",2,COM3,0x272A0A40,"), std::string::npos) << lines[2];
-    for (const std::string& row : {lines[1], lines[2]}) {
-        std::vector<std::string> fields;
-        std::istringstream cells(row);
-        for (std::string cell; fields.size() < 7 && std::getline(cells, cell, ',');) fields.push_back(cell);
-        ASSERT_EQ(fields.size(), 7u) << row;
-        EXPECT_EQ(fields[5], "0") << row;
+// The log's rows after its header and the `old` rows before this run's,
+// each with every column.
+std::vector<std::vector<std::string>> log_rows(const std::filesystem::path& log, std::size_t old = 0) {
+    std::vector<std::vector<std::string>> rows = csv_rows(file_text(log));
+    EXPECT_GT(rows.size(), old) << log;
+    rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(std::min(rows.size(), old + 1)));
+    for (const auto& row : rows) EXPECT_EQ(row.size(), line_header.size()) << csv_row(row);
+    return rows;
+}
+
+// The process of this test's line (its ports' folder in its environment)
+// whose command line holds every one of `words`; -1 when there is none.
+pid_t find_process(const std::filesystem::path& ports, const std::vector<std::string>& words) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string command = file_text(entry.path() / "cmdline");
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        const std::string environment = file_text(entry.path() / "environ");
+        if (environment.find("ZELMIRAN_COM_DIR=" + ports.string() + '\0') == std::string::npos) continue;
+        if (std::all_of(words.begin(), words.end(), [&](const std::string& word) { return command.find(word) != std::string::npos; }))
+            return static_cast<pid_t>(std::stol(name));
     }
-    EXPECT_NE(run.out.find("programmed 2, failed 0"), std::string::npos) << run.out;
+    return -1;
+}
+
+// Two signals sent at once would be taken as one, as no person's two
+// Ctrl-C are: the next waits until the process has taken the one before.
+void send_signal(pid_t pid, int number) {
+    const std::string status = "/proc/" + std::to_string(pid) + "/status";
+    const auto pending = [&] {
+        std::istringstream lines(file_text(status));
+        bool any = false;
+        for (std::string line; std::getline(lines, line);)
+            if (line.starts_with("SigPnd:") || line.starts_with("ShdPnd:"))
+                any = any || (std::stoull(line.substr(7), nullptr, 16) >> (number - 1) & 1) != 0;
+        return any;
+    };
+    for (int i = 0; i < 250 && pending(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, number);
+}
+
+// Half a minute at most, so that a line that never starts fails the test
+// rather than hanging it.
+void wait_for_writes(SimDevice& device) {
+    for (int i = 0; i < 1500 && device.count("efc0.WP") < 8; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_GE(device.count("efc0.WP"), 8u);
+}
+
+// Four devices at once: two pass; one refusing a page write and one whose
+// link is cut fail with their own words and codes, the line's code the
+// first failure's; each device greeted once, by its worker alone. A second
+// run goes on with the log's numbers.
+TEST_F(Flash, LineProgramsEveryConnectedDeviceAtOnce) {
+    folder.write_file("fw.bin", text_of(pattern(40 * 1024, 3)));
+    std::filesystem::create_directories(ports());
+    SimDevice com2(ports(), 2), com3(ports(), 3), com4(ports(), 4, {"--fail-command", "01:9"}),
+        com5(ports(), 5, {"--close-after", "25"});
+    const ProgramRun run = flash({"line", "fw.bin", "--count", "4", "--log", "run.csv", "--station", "bench 7"});
+    const auto rows = log_rows(folder.path() / "run.csv");
+    ASSERT_EQ(rows.size(), 4u) << run.out << run.err;
+    EXPECT_EQ(csv_rows(file_text(folder.path() / "run.csv"))[0], line_header);
+    std::map<std::string, std::vector<std::string>> by_port;
+    for (const auto& row : rows) by_port[row[2]] = row;
+    const auto first_failure = std::find_if(rows.begin(), rows.end(), [](const auto& row) { return row[8] == "FAIL"; });
+    ASSERT_NE(first_failure, rows.end());
+    EXPECT_EQ(std::to_string(run.exit_code), (*first_failure)[5]) << run.out;
+    for (const char* port : {"COM2", "COM3"}) {
+        EXPECT_EQ(by_port[port][8], "PASS") << csv_row(by_port[port]);
+        EXPECT_EQ(by_port[port][5], "0");
+        EXPECT_EQ(by_port[port][3], "0x272A0A40");
+    }
+    EXPECT_EQ(by_port["COM4"][8], "FAIL");
+    EXPECT_EQ(by_port["COM4"][5], "11");
+    EXPECT_NE(by_port["COM4"][7].find("programming failed: writing the page at 0x0010"), std::string::npos) << by_port["COM4"][7];
+    EXPECT_NE(by_port["COM4"][7].find("the device refused it"), std::string::npos) << by_port["COM4"][7];
+    EXPECT_EQ(by_port["COM5"][8], "FAIL");
+    EXPECT_EQ(by_port["COM5"][5], "11");
+    EXPECT_NE(by_port["COM5"][7].find("programming failed: "), std::string::npos) << by_port["COM5"][7];
+    std::set<std::string> numbers;
+    for (const auto& row : rows) {
+        numbers.insert(row[1]);
+        EXPECT_EQ(row[9], "bench 7");
+        EXPECT_EQ(row[10], rows[0][10]);
+        EXPECT_TRUE(std::none_of(row[7].begin(), row[7].end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
+        EXPECT_NE(run.out.find("device " + row[1] + " on " + row[2] + ": " + row[8]), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(numbers, (std::set<std::string>{"1", "2", "3", "4"}));
+    EXPECT_NE(run.out.find("done 4: passed 2, failed 2, stopped 0"), std::string::npos) << run.out;
+    for (SimDevice* device : {&com2, &com3, &com4, &com5}) EXPECT_EQ(device->count("monitor.greeting"), 1u);
+
+    const ProgramRun again = flash({"--json", "line", "fw.bin", "--ports", "COM2", "--count", "1", "--log", "run.csv"});
+    EXPECT_EQ(again.exit_code, 0) << again.err;
+    const auto all = log_rows(folder.path() / "run.csv");
+    ASSERT_EQ(all.size(), 5u);
+    EXPECT_EQ(all[4][1], "5");
+    EXPECT_EQ(all[4][8], "PASS");
+    EXPECT_NE(all[4][10], all[0][10]);
+    EXPECT_NE(again.out.find(R"({"command":"line","number":5,"port":"COM2","result":"ok","exit_code":0,)"), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find(R"({"command":"line","summary":true,"done":1,"passed":1,"failed":0,"stopped":0})"), std::string::npos) << again.out;
+}
+
+// A worker killed outright fails its device alone. A log begun before the
+// last columns keeps its header, its numbers going on.
+TEST_F(Flash, LineFailsTheDeviceOfAKilledWorkerOnly) {
+    folder.write_file("fw.bin", text_of(pattern(64 * 1024, 4)));
+    const std::vector<std::string> old_header(line_header.begin(), line_header.begin() + 8);
+    folder.write_file("old.csv", csv_row(old_header) + csv_row({"2026-01-01T00:00:00Z", "41", "COM9", "", "", "0", "1.0", "done"}));
+    std::filesystem::create_directories(ports());
+    SimDevice com2(ports(), 2, {"--timing", "realistic"}), com3(ports(), 3, {"--timing", "realistic"}),
+        com4(ports(), 4, {"--timing", "realistic"});
+    ProgramRun run;
+    std::thread line([&] { run = flash({"line", "fw.bin", "--count", "3", "--log", "old.csv"}); });
+    wait_for_writes(com3);
+    const pid_t worker = find_process(ports(), {"--worker", "COM3"});
+    EXPECT_GT(worker, 0);
+    if (worker > 0) {
+        kill(worker, SIGKILL);
+    }
+    line.join();
+    EXPECT_EQ(run.exit_code, 11) << run.out << run.err;
+    const auto rows = log_rows(folder.path() / "old.csv", 1);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(csv_rows(file_text(folder.path() / "old.csv"))[0], old_header);
+    for (const auto& row : rows) {
+        EXPECT_GE(std::stoi(row[1]), 42);
+        EXPECT_EQ(row[8], row[2] == "COM3" ? "FAIL" : "PASS") << csv_row(row);
+        if (row[2] == "COM3") {
+            EXPECT_NE(row[7].find("worker ended without a result (signal 9)"), std::string::npos);
+        }
+    }
+}
+
+// On a terminal: a large PASS, in colour only when the terminal has it, and
+// the live lines drawn over in place by cursor moves only then.
+TEST_F(Flash, LineOnATerminalShowsAColouredResultWhereColourIs) {
+    std::filesystem::create_directories(ports());
+    for (const std::string term : {"xterm", "dumb"}) {
+        SCOPED_TRACE(term);
+        SimDevice com2(ports(), 2, {"--timing", "realistic"});
+        ProgramOptions options;
+        options.folder = folder.path();
+        options.environment = {"ZELMIRAN_COM_DIR=" + ports().string(), "TERM=" + term};
+        // Another image each time, so that the device has blocks to write.
+        folder.write_file("fw.bin", text_of(pattern(20 * 1024, static_cast<unsigned>(term.size()))));
+        const std::string command = std::string(ZELMIRAN_FLASH_PATH) + " line fw.bin --count 1";
+        options.arguments = {"-qec", command, (folder.path() / "typescript").string()};
+        const ProgramRun run = run_program("/usr/bin/script", options);
+        EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+        const bool colour = term == "xterm";
+        EXPECT_EQ(run.out.find("\x1b[1;97;42m   PASS   \x1b[0m") != std::string::npos, colour) << run.out;
+        EXPECT_EQ(run.out.find("[  PASS  ]") != std::string::npos, !colour) << run.out;
+        EXPECT_EQ(run.out.find('\x1b') != std::string::npos, colour) << run.out;
+        EXPECT_NE(run.out.find(colour ? "COM2    #1    write" : "COM2 write"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("done 1: passed 1, failed 0, stopped 0"), std::string::npos) << run.out;
+    }
+}
+
+// The first Ctrl-C lets the devices being programmed finish and takes no
+// new one; the second stops them at a safe point, and the line exits 130.
+TEST_F(Flash, LineStopsTakingDevicesThenStopsThem) {
+    std::filesystem::create_directories(ports());
+    for (const int stops : {1, 2}) {
+        SCOPED_TRACE(stops);
+        // Another image each time, so that the devices have blocks to write.
+        folder.write_file("fw.bin", text_of(pattern(128 * 1024, 5 + stops)));
+        std::filesystem::remove(folder.path() / "run.csv");
+        SimDevice com2(ports(), 2, {"--timing", "realistic"}), com3(ports(), 3, {"--timing", "realistic"});
+        ProgramRun run;
+        std::atomic<bool> ended = false;
+        std::thread line([&] {
+            run = flash({"line", "fw.bin", "--log", "run.csv"});
+            ended = true;
+        });
+        wait_for_writes(com2);
+        wait_for_writes(com3);
+        const pid_t line_pid = find_process(ports(), {" line fw.bin"});
+        ASSERT_GT(line_pid, 0);
+        for (int stop = 0; stop < stops; ++stop) send_signal(line_pid, SIGINT);
+        SimDevice late(ports(), 4);
+        if (stops == 1) {
+            EXPECT_FALSE(ended) << "the devices took no time to finish: the test tells nothing";
+        }
+        line.join();
+        EXPECT_EQ(late.count("monitor.greeting"), 0u);
+        EXPECT_EQ(run.exit_code, stops == 1 ? 0 : 130) << run.out << run.err;
+        const std::string note = "taking no more devices";
+        EXPECT_EQ(run.err.find(note), run.err.rfind(note)) << run.err;
+        EXPECT_NE(run.err.find(note), std::string::npos) << run.err;
+        const auto rows = log_rows(folder.path() / "run.csv");
+        ASSERT_EQ(rows.size(), 2u);
+        for (const auto& row : rows) EXPECT_EQ(row[8], stops == 1 ? "PASS" : "STOPPED") << csv_row(row);
+        if (stops == 2) {
+            EXPECT_NE(rows[0][7].find("stopped: the boot bit is clear"), std::string::npos) << rows[0][7];
+        }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -63,6 +64,27 @@ TEST(Csv, QuotesFieldsAndAppendsRowsUnderOneHeader) {
     EXPECT_EQ(text.str(), "number,result\r\n1,ok\r\n2,\"failed, detail\"\r\n");
     std::filesystem::remove(log);
     EXPECT_FALSE(append_csv_row(std::filesystem::temp_directory_path().string(), {"1"}));
+}
+
+// What the writers write reads back whole: a worker's detail with quotes,
+// line breaks and Cyrillic, a log row with commas and CR LF.
+TEST(Readers, TakeBackWhatTheWritersWrote) {
+    const std::string detail = "say \"hi\"\n\\ проверка \x01";
+    JsonObject object;
+    object.add_string("detail", detail).add_integer("exit_code", 11).add_object("image", JsonObject().add_string("x", "}"));
+    std::map<std::string, std::string> members;
+    ASSERT_TRUE(read_json_members(object.text(), members));
+    EXPECT_EQ(members["detail"], detail);
+    EXPECT_EQ(members["exit_code"], "11");
+    EXPECT_EQ(members["image"], R"({"x":"}"})");
+    ASSERT_TRUE(read_json_members(R"({"a":"\u00e9\ud83d\ude00"})", members));
+    EXPECT_EQ(members["a"], "\u00e9\U0001F600");
+    for (const char* broken : {"", "{", R"({"a":1)", R"({"a" 1})", R"({"a":"b)", R"({"a":1} x)", "progress 50%"})
+        EXPECT_FALSE(read_json_members(broken, members)) << broken;
+
+    const std::vector<std::string> row = {"1", "a,b", "say \"hi\"", "two\r\nlines", ""};
+    EXPECT_EQ(csv_rows(csv_row(row) + "\n" + csv_row({"2"}) + "3,x"),
+              (std::vector<std::vector<std::string>>{row, {"2"}, {"3", "x"}}));
 }
 
 }  // namespace
