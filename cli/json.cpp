@@ -1,5 +1,7 @@
 #include "json.h"
 
+#include "ui/text_encoding.h"
+
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -143,24 +145,6 @@ JsonObject& JsonObject::add_string_rows(std::string_view key, const std::vector<
 std::string JsonObject::text() const { return "{" + members_ + "}"; }
 
 namespace {
-
-void append_utf8(std::string& text, std::uint32_t code) {
-    if (code < 0x80) {
-        text += static_cast<char>(code);
-    } else if (code < 0x800) {
-        text += static_cast<char>(0xC0 | code >> 6);
-        text += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        text += static_cast<char>(0xE0 | code >> 12);
-        text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        text += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | code >> 18);
-        text += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        text += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 class JsonReader {
 public:

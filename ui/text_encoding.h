@@ -28,5 +28,7 @@ std::string cp866_from_cp1251(std::string_view text);
 [[nodiscard]] bool utf16_from_utf8(std::string_view text, std::u16string& wide);
 // An unpaired surrogate becomes U+FFFD.
 std::string utf8_from_utf16(std::u16string_view text);
+// Appends one code point (up to U+10FFFF) in UTF-8.
+void append_utf8(std::string& out, char32_t c);
 // A character Windows-1251 lacks, or a byte that is no valid UTF-8, becomes '?'.
 std::string cp1251_from_utf8(std::string_view text);
